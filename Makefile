@@ -1,0 +1,44 @@
+# Sonalto: the two commands of a fresh machine are `make run` and `make test`.
+# Each target first installs the missing Debian packages, then configures and builds under build/.
+
+JOBS ?= $(shell nproc)
+RELEASE_DIR := build/release
+TEST_DIR := build/asan
+FUZZ_DIR := build/fuzz
+
+.PHONY: all setup release run test asan bench fuzz clean format
+
+all: release
+
+setup:
+	@bash scripts/setup.sh
+
+$(RELEASE_DIR)/CMakeCache.txt: | setup
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+release: setup $(RELEASE_DIR)/CMakeCache.txt
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+run: release
+	./$(RELEASE_DIR)/app/sonalto
+
+$(TEST_DIR)/CMakeCache.txt: | setup
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DSONALTO_SANITIZE=ON
+
+asan: setup $(TEST_DIR)/CMakeCache.txt
+	cmake --build $(TEST_DIR) -j $(JOBS)
+
+test: asan
+	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: release
+	bash bench/run.sh $(RELEASE_DIR)
+
+fuzz: setup
+	bash scripts/fuzz.sh $(FUZZ_DIR)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

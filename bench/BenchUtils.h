@@ -1,0 +1,24 @@
+// Timing, memory and reference-tool helpers shared by the benchmarks.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Median wall-clock seconds of runs calls of work; prepare runs untimed before each call.
+double MedianSeconds(int runs, const std::function<void()>& work, const std::function<void()>& prepare = {});
+
+// Wall-clock seconds of a command (argv), its output thrown away; negative when it could not run or failed.
+double RunCommandSeconds(const std::vector<std::string>& argv);
+double MedianCommandSeconds(int runs, const std::vector<std::string>& argv);
+
+// Resident and peak resident memory of this process, in bytes (from /proc/self/status).
+long long ResidentBytes();
+long long PeakResidentBytes();
+
+// Runs this same program with the arguments given and returns the first line it prints.
+std::string RunSelf(const std::string& self, const std::vector<std::string>& args);
+
+bool ToolAvailable(const std::string& name);
+void PrintRow(const std::string& what, double ours, double reference, const std::string& referenceName,
+              double target);
