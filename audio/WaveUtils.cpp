@@ -18,7 +18,8 @@ const FourCC FourCC_data = MakeFourCC('d', 'a', 't', 'a');
 
 constexpr std::array<std::uint32_t, 5> Rates = {8000, 11025, 22050, 44100, 48000};
 
-struct PcmRow {
+struct PcmRow
+{
     std::uint16_t channels;
     std::uint32_t rate;
     std::uint16_t bits;
@@ -74,7 +75,8 @@ std::unique_ptr<RiffIO> OpenStreamIO(TStream& stream)
     return std::make_unique<RiffIO>(stream);
 }
 
-bool ReadWaveHeader(RiffIO& handle, WaveFormatBlock& format, std::uint32_t& dataSize, std::uint32_t& dataOffset)
+bool ReadWaveHeader(RiffIO& handle, WaveFormatBlock& format, std::uint32_t& dataSize,
+                    std::uint32_t& dataOffset)
 {
     OffsetKeeper keeper(handle);
     if (handle.Seek(0, SeekOrigin::Beginning) < 0)
@@ -243,7 +245,8 @@ std::string WaveFormatDescription(const TWaveFormatEx* format)
     // text does not depend on the C library's own locale.
     const std::uint32_t rate = format->nSamplesPerSec;
     char kHz[32];
-    std::snprintf(kHz, sizeof kHz, "%u%s%03u", rate / 1000, CurrentLocaleSeparators().decimal.c_str(), rate % 1000);
+    std::snprintf(kHz, sizeof kHz, "%u%s%03u", rate / 1000, CurrentLocaleSeparators().decimal.c_str(),
+                  rate % 1000);
     std::string text = std::string(kHz) + " kHz, " + std::to_string(format->wBitsPerSample) + " Bit, ";
     if (format->nChannels == 1)
         text += "Mono";
@@ -262,8 +265,9 @@ std::int32_t WaveBitRate(const TWaveFormatEx* format)
         return 0;
     const std::uint64_t bitsPerFrame = static_cast<std::uint64_t>(format->nChannels) * format->wBitsPerSample;
     const std::uint64_t kbps = mulDivRound(format->nSamplesPerSec, bitsPerFrame, 1000);
-    return kbps > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ? -1
-                                                                                       : static_cast<std::int32_t>(kbps);
+    return kbps > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())
+               ? -1
+               : static_cast<std::int32_t>(kbps);
 }
 
 std::uint32_t WaveDuration(const TWaveFormatEx* format, std::uint32_t byteCount)
@@ -325,20 +329,22 @@ int PeakLevel(const void* buffer, std::uint32_t count, int bitsPerSample)
     return -1;
 }
 
-bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* sourceData, std::uint32_t sourceSize,
-                       HeapBlock& dest, const TWaveFormatEx& destFormat)
+bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* sourceData,
+                       std::uint32_t sourceSize, HeapBlock& dest, const TWaveFormatEx& destFormat)
 {
     const auto pcmSpec = [](const TWaveFormatEx& f) {
         return PcmSpec{f.nChannels, f.nSamplesPerSec, f.wBitsPerSample};
     };
     const auto consistent = [](const TWaveFormatEx& f) {
-        return f.wFormatTag == WAVE_FORMAT_PCM && f.nBlockAlign * 8U == static_cast<unsigned>(f.nChannels) * f.wBitsPerSample;
+        return f.wFormatTag == WAVE_FORMAT_PCM &&
+               f.nBlockAlign * 8U == static_cast<unsigned>(f.nChannels) * f.wBitsPerSample;
     };
     if (!consistent(sourceFormat) || !consistent(destFormat) || sourceFormat.nSamplesPerSec == 0)
         return false;
     // The result must still fit a wave image, whose sizes are 32-bit.
     const std::uint64_t frames = sourceSize / sourceFormat.nBlockAlign;
-    const std::uint64_t outFrames = mulDivRound(frames, destFormat.nSamplesPerSec, sourceFormat.nSamplesPerSec) + 2;
+    const std::uint64_t outFrames =
+        mulDivRound(frames, destFormat.nSamplesPerSec, sourceFormat.nSamplesPerSec) + 2;
     if (outFrames * destFormat.nBlockAlign > UINT32_MAX - 2 * WaveHeaderSize(destFormat))
         return false;
     return ConvertPcm(pcmSpec(sourceFormat), sourceData, sourceSize, pcmSpec(destFormat), dest);

@@ -18,7 +18,8 @@ constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
 
 #pragma pack(push, 1)
 // The 18-byte format record of a "fmt " chunk, followed in memory by cbSize extra bytes.
-struct TWaveFormatEx {
+struct TWaveFormatEx
+{
     std::uint16_t wFormatTag;
     std::uint16_t nChannels;
     std::uint32_t nSamplesPerSec;
@@ -36,7 +37,8 @@ using WaveFormatBlock = std::vector<std::uint8_t>;
 
 inline const TWaveFormatEx* AsWaveFormat(const WaveFormatBlock& block)
 {
-    return block.size() >= sizeof(TWaveFormatEx) ? reinterpret_cast<const TWaveFormatEx*>(block.data()) : nullptr;
+    return block.size() >= sizeof(TWaveFormatEx) ? reinterpret_cast<const TWaveFormatEx*>(block.data())
+                                                 : nullptr;
 }
 
 // Bytes of a record that two formats must share to be the same: 18 + its extra-byte count.
@@ -49,7 +51,8 @@ inline std::size_t WaveFormatRecordSize(const TWaveFormatEx& format)
 bool SameWaveFormatRecord(const TWaveFormatEx& a, const TWaveFormatEx& b);
 
 // The order is stored and passed as numbers: never reorder.
-enum TPCMFormat : std::uint8_t {
+enum TPCMFormat : std::uint8_t
+{
     nonePCM,
     Mono8Bit8000Hz,
     Stereo8bit8000Hz,
@@ -80,7 +83,8 @@ std::unique_ptr<RiffIO> OpenStreamIO(TStream& stream);
 // Finds the "fmt " and the following "data" chunk of a RIFF WAVE image. The data size is the declared
 // one limited to the bytes the image really holds. A record that cannot describe sound (no channel,
 // no rate, no block alignment, extra bytes running past its chunk) fails. The handle's offset is restored.
-bool ReadWaveHeader(RiffIO& handle, WaveFormatBlock& format, std::uint32_t& dataSize, std::uint32_t& dataOffset);
+bool ReadWaveHeader(RiffIO& handle, WaveFormatBlock& format, std::uint32_t& dataSize,
+                    std::uint32_t& dataOffset);
 
 // The same on a whole stream, whose position is left as it was; false for an empty stream.
 bool ReadStreamWaveHeader(TStream& stream, WaveFormatBlock& format, std::uint32_t& dataSize,
@@ -117,5 +121,5 @@ int PeakLevel(const void* buffer, std::uint32_t count, int bitsPerSample);
 
 // Converts a whole block of samples between two PCM formats in one pass. dest receives exactly the bytes
 // produced. A format that is not PCM on either side gives false and touches nothing.
-bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* sourceData, std::uint32_t sourceSize,
-                       HeapBlock& dest, const TWaveFormatEx& destFormat);
+bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* sourceData,
+                       std::uint32_t sourceSize, HeapBlock& dest, const TWaveFormatEx& destFormat);

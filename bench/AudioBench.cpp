@@ -40,8 +40,10 @@ void generateRecording(const std::string& path)
             noise = noise * 1664525u + 1013904223u;
             const double hiss = (static_cast<double>(noise >> 16) / 65536.0 - 0.5) * 0.02;
             const double beat = 0.6 + 0.3 * std::sin(2 * M_PI * 0.2 * t);
-            block[2 * i] = static_cast<std::int16_t>(32767 * (beat * 0.5 * std::sin(2 * M_PI * 440 * t) + hiss));
-            block[2 * i + 1] = static_cast<std::int16_t>(32767 * (beat * 0.5 * std::sin(2 * M_PI * 660 * t) - hiss));
+            block[2 * i] =
+                static_cast<std::int16_t>(32767 * (beat * 0.5 * std::sin(2 * M_PI * 440 * t) + hiss));
+            block[2 * i + 1] =
+                static_cast<std::int16_t>(32767 * (beat * 0.5 * std::sin(2 * M_PI * 660 * t) - hiss));
         }
         handle->Write(block.data(), n * 4);
         done += n;
@@ -54,7 +56,9 @@ void generateRecording(const std::string& path)
 std::size_t plainRead(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY);
-    struct stat st {};
+    struct stat st
+    {
+    };
     ::fstat(fd, &st);
     const auto size = static_cast<std::size_t>(st.st_size);
     std::unique_ptr<char, void (*)(void*)> block(static_cast<char*>(std::malloc(size)), std::free);
@@ -132,15 +136,17 @@ int main(int argc, char* argv[])
     const bool sox = ToolAvailable("sox");
     TWave wave;
     const auto reload = [&] { wave.LoadFromFile(input); };
-    const double mono44 = MedianSeconds(Runs, [&] { wave.ConvertToPCM(Mono16bit44100Hz); }, reload);
+    const double mono44 = MedianSeconds(
+        Runs, [&] { wave.ConvertToPCM(Mono16bit44100Hz); }, reload);
     const double sox44 =
         sox ? MedianCommandSeconds(SoxRuns, {"sox", input, "-c", "1", folder + "/sox-mono-44100.wav"}) : -1;
     PrintRow("ConvertToPCM(Mono16bit44100Hz)", mono44, sox44, "sox -c 1", 0.5);
 
-    const double mono22 = MedianSeconds(Runs, [&] { wave.ConvertToPCM(Mono16bit22050Hz); }, reload);
-    const double sox22 =
-        sox ? MedianCommandSeconds(SoxRuns, {"sox", input, "-r", "22050", "-c", "1", folder + "/sox-mono-22050.wav"})
-            : -1;
+    const double mono22 = MedianSeconds(
+        Runs, [&] { wave.ConvertToPCM(Mono16bit22050Hz); }, reload);
+    const double sox22 = sox ? MedianCommandSeconds(SoxRuns, {"sox", input, "-r", "22050", "-c", "1",
+                                                              folder + "/sox-mono-22050.wav"})
+                             : -1;
     PrintRow("ConvertToPCM(Mono16bit22050Hz)", mono22, sox22, "sox -r 22050 -c 1", 0.5);
 
     std::printf("\n== Peak memory, each in a fresh process ==\n");

@@ -120,8 +120,8 @@ void PrintRow(const std::string& what, double ours, double reference, const std:
 {
     if (reference > 0) {
         const double ratio = ours / reference;
-        std::printf("%-44s %8.3f s   %-22s %8.3f s   ratio %5.2fx  (target <= %.2fx: %s)\n", what.c_str(), ours,
-                    referenceName.c_str(), reference, ratio, target, ratio <= target ? "ok" : "MISSED");
+        std::printf("%-44s %8.3f s   %-22s %8.3f s   ratio %5.2fx  (target <= %.2fx: %s)\n", what.c_str(),
+                    ours, referenceName.c_str(), reference, ratio, target, ratio <= target ? "ok" : "MISSED");
     } else {
         std::printf("%-44s %8.3f s   %-22s unavailable\n", what.c_str(), ours, referenceName.c_str());
     }

@@ -8,7 +8,8 @@
 #include <memory>
 #include <new>
 
-struct FreeDeleter {
+struct FreeDeleter
+{
     void operator()(void* p) const noexcept { std::free(p); }
 };
 

@@ -31,7 +31,8 @@ std::string timeSeparatorOf(const char* timeFormat)
 LocaleSeparators ReadSystemLocaleSeparators(const char* localeName)
 {
     LocaleSeparators result;
-    locale_t loc = newlocale(LC_NUMERIC_MASK | LC_TIME_MASK, localeName ? localeName : "", static_cast<locale_t>(nullptr));
+    locale_t loc = newlocale(LC_NUMERIC_MASK | LC_TIME_MASK, localeName ? localeName : "",
+                             static_cast<locale_t>(nullptr));
     if (loc == static_cast<locale_t>(nullptr))
         return result;
     const char* radix = nl_langinfo_l(RADIXCHAR, loc);

@@ -5,7 +5,8 @@
 #include <optional>
 #include <string>
 
-struct LocaleSeparators {
+struct LocaleSeparators
+{
     std::string decimal = ".";
     std::string time = ":";
 };

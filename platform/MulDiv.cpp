@@ -1,5 +1,6 @@
 #include "platform/MulDiv.h"
 
+#include <cstdlib>
 #include <limits>
 
 std::int32_t MulDiv(std::int32_t number, std::int32_t numerator, std::int32_t denominator)
@@ -8,10 +9,9 @@ std::int32_t MulDiv(std::int32_t number, std::int32_t numerator, std::int32_t de
         return -1;
     const std::int64_t product = static_cast<std::int64_t>(number) * numerator;
     const bool negative = (product < 0) != (denominator < 0);
-    // |product| <= 2^62 and |denominator| <= 2^31: the magnitudes fit unsigned 64 bits with room to round.
-    const std::uint64_t p = product < 0 ? 0ULL - static_cast<std::uint64_t>(product) : static_cast<std::uint64_t>(product);
-    const std::uint64_t d = denominator < 0 ? 0ULL - static_cast<std::uint64_t>(static_cast<std::int64_t>(denominator))
-                                            : static_cast<std::uint64_t>(denominator);
+    // |product| <= 2^62: its magnitude and the divisor's fit 64 bits with room to round.
+    const auto p = static_cast<std::uint64_t>(std::llabs(product));
+    const auto d = static_cast<std::uint64_t>(std::llabs(static_cast<std::int64_t>(denominator)));
     const std::uint64_t q = (p + d / 2) / d;
     if (negative) {
         if (q > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) + 1)

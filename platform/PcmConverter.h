@@ -8,7 +8,8 @@
 #include <cstdint>
 
 // Interleaved PCM as stored in a WAVE "data" chunk: 8-bit unsigned or 16-bit signed little-endian.
-struct PcmSpec {
+struct PcmSpec
+{
     unsigned channels = 0; // 1 or 2
     unsigned rate = 0;     // frames per second
     unsigned bits = 0;     // 8 or 16

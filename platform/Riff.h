@@ -12,7 +12,8 @@ using FourCC = std::uint32_t;
 
 constexpr FourCC MakeFourCC(char a, char b, char c, char d)
 {
-    return static_cast<FourCC>(static_cast<std::uint8_t>(a)) | (static_cast<FourCC>(static_cast<std::uint8_t>(b)) << 8) |
+    return static_cast<FourCC>(static_cast<std::uint8_t>(a)) |
+           (static_cast<FourCC>(static_cast<std::uint8_t>(b)) << 8) |
            (static_cast<FourCC>(static_cast<std::uint8_t>(c)) << 16) |
            (static_cast<FourCC>(static_cast<std::uint8_t>(d)) << 24);
 }
@@ -23,15 +24,17 @@ FourCC StringToFourCC(const char* text);
 constexpr FourCC FourCC_RIFF = MakeFourCC('R', 'I', 'F', 'F');
 constexpr FourCC FourCC_LIST = MakeFourCC('L', 'I', 'S', 'T');
 
-struct RiffChunkInfo {
+struct RiffChunkInfo
+{
     FourCC ckid = 0;
     std::uint32_t cksize = 0;
-    FourCC fccType = 0;          // form or list type of a RIFF or LIST chunk
+    FourCC fccType = 0;           // form or list type of a RIFF or LIST chunk
     std::uint64_t dataOffset = 0; // first byte after the size field
     bool dirty = false;           // created here: its size is written when it is left
 };
 
-enum RiffFlags : unsigned {
+enum RiffFlags : unsigned
+{
     RiffFindChunk = 0x10, // search ckid
     RiffFindRiff = 0x20,  // search a RIFF chunk of form type fccType; with CreateChunk: create one
     RiffFindList = 0x40,  // search a LIST chunk of list type fccType; with CreateChunk: create one
@@ -39,7 +42,14 @@ enum RiffFlags : unsigned {
     RiffCreateList = 0x40,
 };
 
-enum class RiffResult { Ok = 0, ChunkNotFound, CannotRead, CannotWrite, CannotSeek };
+enum class RiffResult
+{
+    Ok = 0,
+    ChunkNotFound,
+    CannotRead,
+    CannotWrite,
+    CannotSeek
+};
 
 class RiffIO
 {

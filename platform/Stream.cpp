@@ -70,9 +70,12 @@ EFCreateError::EFCreateError(const std::string& fileName)
 {
 }
 
-EReadError::EReadError(const std::string& fileName) : EStreamError("Erreur de lecture du fichier " + fileName) {}
+EReadError::EReadError(const std::string& fileName) : EStreamError("Erreur de lecture du fichier " + fileName)
+{
+}
 
-EWriteError::EWriteError(const std::string& fileName) : EStreamError("Erreur d'écriture du fichier " + fileName)
+EWriteError::EWriteError(const std::string& fileName)
+    : EStreamError("Erreur d'écriture du fichier " + fileName)
 {
 }
 
@@ -85,7 +88,8 @@ std::uint64_t TStream::CopyFrom(TStream& source, std::uint64_t count)
     std::uint8_t buffer[65536];
     std::uint64_t copied = 0;
     while (copied < count) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, count - copied));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, count - copied));
         const std::size_t got = source.Read(buffer, want);
         if (got == 0)
             break;
@@ -268,7 +272,9 @@ void TMemoryStream::SaveToStream(TStream& dest) const
 void TMemoryStream::LoadFromFile(const std::string& fileName)
 {
     FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         throw EFOpenError(fileName);
     const auto fileSize = static_cast<std::uint64_t>(st.st_size);

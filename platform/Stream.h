@@ -43,7 +43,12 @@ public:
     explicit EWriteError(const std::string& fileName);
 };
 
-enum class SeekOrigin { Beginning = 0, Current = 1, End = 2 };
+enum class SeekOrigin
+{
+    Beginning = 0,
+    Current = 1,
+    End = 2
+};
 
 class TStream
 {
@@ -63,7 +68,10 @@ public:
     virtual void SetSize(std::uint64_t size) = 0;
 
     std::uint64_t Position() const { return m_position; }
-    void SetPosition(std::uint64_t position) { Seek(static_cast<std::int64_t>(position), SeekOrigin::Beginning); }
+    void SetPosition(std::uint64_t position)
+    {
+        Seek(static_cast<std::int64_t>(position), SeekOrigin::Beginning);
+    }
 
     // Copies count bytes from source (all of it, from its start, when count is 0); returns the bytes copied.
     std::uint64_t CopyFrom(TStream& source, std::uint64_t count);
@@ -126,7 +134,8 @@ private:
 class TBytesView : public TStream
 {
 public:
-    TBytesView(const void* data, std::size_t size) : m_data(static_cast<const std::uint8_t*>(data)), m_size(size)
+    TBytesView(const void* data, std::size_t size)
+        : m_data(static_cast<const std::uint8_t*>(data)), m_size(size)
     {
     }
     std::size_t Read(void* buffer, std::size_t count) override;

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-struct MalformedWave {
+struct MalformedWave
+{
     std::string name;
     Bytes bytes;
     bool valid;

@@ -130,7 +130,8 @@ Bytes Sine16(std::size_t frames, unsigned channels, double frequency, unsigned r
     std::vector<std::int16_t> s;
     s.reserve(frames * channels);
     for (std::size_t i = 0; i < frames; ++i) {
-        const double v = amplitude * 32767.0 * std::sin(2 * std::numbers::pi * frequency * static_cast<double>(i) / rate);
+        const double v =
+            amplitude * 32767.0 * std::sin(2 * std::numbers::pi * frequency * static_cast<double>(i) / rate);
         for (unsigned c = 0; c < channels; ++c)
             s.push_back(static_cast<std::int16_t>(std::lround(v)));
     }

@@ -26,7 +26,8 @@ public:
     explicit RiffBuilder(const std::string& formType = "WAVE") : m_formType(formType) {}
     // Appends a chunk with its body; declaredSize overrides the size field; pad adds the pad byte of an
     // odd body.
-    RiffBuilder& chunk(const std::string& id, const Bytes& body, std::int64_t declaredSize = -1, bool pad = true);
+    RiffBuilder& chunk(const std::string& id, const Bytes& body, std::int64_t declaredSize = -1,
+                       bool pad = true);
     RiffBuilder& fmt(const TWaveFormatEx& format, std::size_t size = 16);
     RiffBuilder& data(const Bytes& samples, std::int64_t declaredSize = -1);
     // The whole image; riffSize overrides the RIFF size field.

@@ -12,7 +12,8 @@ std::uint32_t le32(const Bytes& b, std::size_t at)
 
 std::string text(const Bytes& b, std::size_t at, std::size_t n = 4)
 {
-    return std::string(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n));
+    return std::string(b.begin() + static_cast<std::ptrdiff_t>(at),
+                       b.begin() + static_cast<std::ptrdiff_t>(at + n));
 }
 
 // Writes samples through BeginStreamWave and EndWaveWriting, as every writer of the program does.

@@ -2,9 +2,8 @@
 #include "audio/TestWaves.h"
 #include "platform/LocaleSeparators.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -20,7 +19,8 @@ public:
     WithSeparators& operator=(const WithSeparators&) = delete;
 };
 
-struct PcmRowCase {
+struct PcmRowCase
+{
     TPCMFormat pcm;
     unsigned channels, rate, bits;
 };
@@ -57,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
                     PcmRowCase{Mono8bit44100Hz, 1, 44100, 8}, PcmRowCase{Stereo8bit44100Hz, 2, 44100, 8},
                     PcmRowCase{Mono16bit44100Hz, 1, 44100, 16}, PcmRowCase{Stereo16bit44100Hz, 2, 44100, 16},
                     PcmRowCase{Mono8bit48000Hz, 1, 48000, 8}, PcmRowCase{Stereo8bit48000Hz, 2, 48000, 8},
-                    PcmRowCase{Mono16bit48000Hz, 1, 48000, 16}, PcmRowCase{Stereo16bit48000Hz, 2, 48000, 16}));
+                    PcmRowCase{Mono16bit48000Hz, 1, 48000, 16},
+                    PcmRowCase{Stereo16bit48000Hz, 2, 48000, 16}));
 
 TEST(PcmTable, StoredNumbersAreFixed)
 {
@@ -119,7 +120,8 @@ TEST(WaveBitRateAndDuration, RoundToNearest)
     EXPECT_EQ(WaveDuration(&f, 0xFFFFFFFF), 0xFFFFFFFFu); // saturates instead of wrapping
 }
 
-struct TimeCase {
+struct TimeCase
+{
     std::uint32_t ms;
     unsigned style;
     const char* text;
@@ -136,14 +138,15 @@ TEST_P(MsToTimeStringTest, Formats)
 }
 
 // 3723450 ms is 1 h 2 min 3.45 s.
-INSTANTIATE_TEST_SUITE_P(
-    Styles, MsToTimeStringTest,
-    testing::Values(TimeCase{3723450, 0, "1:02:03,45"}, TimeCase{3723450, 1, "1:02:03"},
-                    TimeCase{3723450, 2, "62:03,45"}, TimeCase{3723450, 3, "62:03"}, TimeCase{3723450, 4, "3723,45"},
-                    TimeCase{3723450, 5, "3723"}, TimeCase{3723450, 8, "3723450"}, TimeCase{3723450, 99, "3723450"},
-                    TimeCase{59990, 6, "59,99"}, TimeCase{60000, 6, "1:00,00"}, TimeCase{3600000, 7, "1:00:00"},
-                    TimeCase{3600000, 6, "1:00:00,00"}, TimeCase{61000, 7, "1:01"}, TimeCase{999, 7, "0"},
-                    TimeCase{9, 6, "0,00"}, TimeCase{4294967295u, 0, "1193:02:47,29"}));
+INSTANTIATE_TEST_SUITE_P(Styles, MsToTimeStringTest,
+                         testing::Values(TimeCase{3723450, 0, "1:02:03,45"}, TimeCase{3723450, 1, "1:02:03"},
+                                         TimeCase{3723450, 2, "62:03,45"}, TimeCase{3723450, 3, "62:03"},
+                                         TimeCase{3723450, 4, "3723,45"}, TimeCase{3723450, 5, "3723"},
+                                         TimeCase{3723450, 8, "3723450"}, TimeCase{3723450, 99, "3723450"},
+                                         TimeCase{59990, 6, "59,99"}, TimeCase{60000, 6, "1:00,00"},
+                                         TimeCase{3600000, 7, "1:00:00"}, TimeCase{3600000, 6, "1:00:00,00"},
+                                         TimeCase{61000, 7, "1:01"}, TimeCase{999, 7, "0"},
+                                         TimeCase{9, 6, "0,00"}, TimeCase{4294967295u, 0, "1193:02:47,29"}));
 
 TEST(MsToTimeString, FollowsOtherSeparators)
 {

@@ -1,7 +1,6 @@
 #include "platform/MulDiv.h"
 
 #include <gtest/gtest.h>
-
 #include <limits>
 
 namespace {
@@ -13,8 +12,8 @@ TEST(MulDiv, RoundsHalvesAwayFromZero)
     EXPECT_EQ(MulDiv(3, -1, 2), -2);
     EXPECT_EQ(MulDiv(3, 1, -2), -2);
     EXPECT_EQ(MulDiv(-3, -1, -2), -2);
-    EXPECT_EQ(MulDiv(5, 1, 4), 1);   // 1.25
-    EXPECT_EQ(MulDiv(7, 1, 4), 2);   // 1.75
+    EXPECT_EQ(MulDiv(5, 1, 4), 1); // 1.25
+    EXPECT_EQ(MulDiv(7, 1, 4), 2); // 1.75
     EXPECT_EQ(MulDiv(-7, 1, 4), -2);
     EXPECT_EQ(MulDiv(176400, 3, 1000), 529); // 529.2
     EXPECT_EQ(MulDiv(2, 16, 8), 4);
@@ -28,7 +27,8 @@ TEST(MulDiv, UsesA64BitProduct)
     EXPECT_EQ(MulDiv(std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max(),
                      std::numeric_limits<std::int32_t>::max()),
               std::numeric_limits<std::int32_t>::max());
-    EXPECT_EQ(MulDiv(std::numeric_limits<std::int32_t>::min(), 1, 1), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(MulDiv(std::numeric_limits<std::int32_t>::min(), 1, 1),
+              std::numeric_limits<std::int32_t>::min());
 }
 
 TEST(MulDiv, ZeroDivisorOrOverflowGivesMinusOne)
@@ -37,7 +37,8 @@ TEST(MulDiv, ZeroDivisorOrOverflowGivesMinusOne)
     EXPECT_EQ(MulDiv(0, 0, 0), -1);
     EXPECT_EQ(MulDiv(100000, 100000, 1), -1);
     EXPECT_EQ(MulDiv(std::numeric_limits<std::int32_t>::min(), -1, 1), -1);
-    EXPECT_EQ(MulDiv(std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::min(), -1), -1);
+    EXPECT_EQ(MulDiv(std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::min(), -1),
+              -1);
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "platform/Riff.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace {
@@ -62,8 +61,8 @@ TEST(Riff, CreatedChunksGetTheirSizesAndPadBytes)
 TEST(Riff, DescendFindsChunksInsideTheirParentOnly)
 {
     // RIFF(WAVE){ "one " 5 bytes + pad, "two " 2 bytes } then, outside the RIFF chunk, "out " 0 bytes.
-    const std::string image = "RIFF" + le32(4 + 14 + 10) + "WAVE" + "one " + le32(5) + "12345" + std::string(1, '\0') +
-                              "two " + le32(2) + "ab" + "out " + le32(0);
+    const std::string image = "RIFF" + le32(4 + 14 + 10) + "WAVE" + "one " + le32(5) + "12345" +
+                              std::string(1, '\0') + "two " + le32(2) + "ab" + "out " + le32(0);
     TBytesView view(image.data(), image.size());
     RiffIO io(view);
     RiffChunkInfo riff;
@@ -99,7 +98,8 @@ TEST(Riff, DescendFindsChunksInsideTheirParentOnly)
 
 TEST(Riff, HugeSizesEndTheSearchWithoutOverflow)
 {
-    const std::string image = "RIFF" + le32(0xFFFFFFFF) + "WAVE" + "junk" + le32(0xFFFFFFFF) + "data" + le32(0);
+    const std::string image =
+        "RIFF" + le32(0xFFFFFFFF) + "WAVE" + "junk" + le32(0xFFFFFFFF) + "data" + le32(0);
     TBytesView view(image.data(), image.size());
     RiffIO io(view);
     RiffChunkInfo riff;

@@ -1,10 +1,9 @@
 #include "platform/Stream.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
