@@ -6,7 +6,7 @@ RELEASE_DIR := build/release
 TEST_DIR := build/asan
 FUZZ_DIR := build/fuzz
 
-.PHONY: all setup release run test asan bench fuzz clean format
+.PHONY: all setup release run test asan bench fuzz screenshots clean format
 
 all: release
 
@@ -33,6 +33,9 @@ test: asan
 
 bench: release
 	bash bench/run.sh $(RELEASE_DIR)
+
+screenshots: release
+	QT_QPA_PLATFORM=offscreen ./$(RELEASE_DIR)/app/sonalto_screenshots docs/screenshots
 
 fuzz: setup
 	bash scripts/fuzz.sh $(FUZZ_DIR)

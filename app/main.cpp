@@ -1,14 +1,23 @@
-// Program entry: creates the application and its main window.
-#include <QApplication>
-#include <QMainWindow>
+// Program entry: the application, then its six windows, created once in this order and kept to the end.
+#include "app/Unit1.h"
+#include "help/ui/Unit4.h"
+#include "help/ui/apr.h"
+#include "montage/ui/Unit3.h"
+#include "mp3/ui/Unit6.h"
+#include "platform/ui/Application.h"
+#include "recording/ui/Unit2.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Sonalto"));
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Sonalto"));
-    window.resize(800, 600);
-    window.show();
-    return QApplication::exec();
+    TApplication app(argc, argv);
+    TDepart Depart;
+    TFenr Fenr(&Depart);
+    TFedit Fedit(&Depart);
+    TFaide Faide(&Depart);
+    TFmp3 Fmp3(&Depart);
+    TAP AP(&Faide);
+    Depart.SetRecordingWindow(&Fenr);
+    Depart.SetHelpWindow(&Faide);
+    Depart.show();
+    return TApplication::exec();
 }

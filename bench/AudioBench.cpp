@@ -89,22 +89,6 @@ int memoryMode(const std::string& op, const std::string& path)
     return 0;
 }
 
-void printMemory(const std::string& self, const std::string& op, const std::string& path, const char* what)
-{
-    long long peak = 0;
-    long long input = 0;
-    long long output = 0;
-    const std::string line = RunSelf(self, {"--memory", op, path});
-    if (std::sscanf(line.c_str(), "%lld %lld %lld", &peak, &input, &output) != 3) {
-        std::printf("%-44s failed\n", what);
-        return;
-    }
-    const double budget = static_cast<double>(input + output);
-    std::printf("%-44s peak %7.1f MB   input + output %7.1f MB   ratio %5.2fx  (target <= 1.10x: %s)\n", what,
-                static_cast<double>(peak) / 1e6, budget / 1e6, static_cast<double>(peak) / budget,
-                static_cast<double>(peak) <= 1.10 * budget ? "ok" : "MISSED");
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -151,8 +135,8 @@ int main(int argc, char* argv[])
 
     std::printf("\n== Peak memory, each in a fresh process ==\n");
     const std::string self = argv[0];
-    printMemory(self, "load", input, "LoadFromFile");
-    printMemory(self, "mono44", input, "LoadFromFile + ConvertToPCM(Mono16bit44100Hz)");
-    printMemory(self, "mono22", input, "LoadFromFile + ConvertToPCM(Mono16bit22050Hz)");
+    PrintMemoryOf(self, "load", input, "LoadFromFile");
+    PrintMemoryOf(self, "mono44", input, "LoadFromFile + ConvertToPCM(Mono16bit44100Hz)");
+    PrintMemoryOf(self, "mono22", input, "LoadFromFile + ConvertToPCM(Mono16bit22050Hz)");
     return 0;
 }

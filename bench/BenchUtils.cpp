@@ -110,6 +110,28 @@ std::string RunSelf(const std::string& self, const std::vector<std::string>& arg
     return got ? std::string(line) : std::string();
 }
 
+void PrintMemoryRow(const std::string& what, long long peak, long long budget)
+{
+    const double ratio = static_cast<double>(peak) / static_cast<double>(budget);
+    std::printf("%-44s peak %7.1f MB   input + output %7.1f MB   ratio %5.2fx  (target <= 1.10x: %s)\n",
+                what.c_str(), static_cast<double>(peak) / 1e6, static_cast<double>(budget) / 1e6, ratio,
+                ratio <= 1.10 ? "ok" : "MISSED");
+}
+
+void PrintMemoryOf(const std::string& self, const std::string& op, const std::string& file,
+                   const std::string& what)
+{
+    long long peak = 0;
+    long long input = 0;
+    long long output = 0;
+    const std::string line = RunSelf(self, {"--memory", op, file});
+    if (std::sscanf(line.c_str(), "%lld %lld %lld", &peak, &input, &output) != 3) {
+        std::printf("%-44s failed\n", what.c_str());
+        return;
+    }
+    PrintMemoryRow(what, peak, input + output);
+}
+
 bool ToolAvailable(const std::string& name)
 {
     return RunCommandSeconds({"sh", "-c", "command -v " + name}) >= 0;

@@ -19,6 +19,13 @@ long long PeakResidentBytes();
 // Runs this same program with the arguments given and returns the first line it prints.
 std::string RunSelf(const std::string& self, const std::vector<std::string>& args);
 
+// Prints a peak against its budget (input + output), target 1.10x.
+void PrintMemoryRow(const std::string& what, long long peak, long long budget);
+// Runs this program again with "--memory OP FILE" and prints the row for what it answers: "PEAK INPUT
+// OUTPUT".
+void PrintMemoryOf(const std::string& self, const std::string& op, const std::string& file,
+                   const std::string& what);
+
 bool ToolAvailable(const std::string& name);
 void PrintRow(const std::string& what, double ours, double reference, const std::string& referenceName,
               double target);

@@ -5,3 +5,4 @@ build=${1:-build/release}
 data="$build/bench-data"
 mkdir -p "$data"
 "$build/bench/bench_audio" "$data"
+"$build/bench/bench_editor" "$data"

@@ -1,9 +1,15 @@
-# sonalto_add_test(NAME name SOURCES ... LIBS ...)
-# One GoogleTest executable per library, registered once with ctest.
+# sonalto_add_test(NAME name SOURCES ... LIBS ... [QT])
+# One GoogleTest executable per library, registered once with ctest. QT: widget tests, whose main()
+# (tests/QtTestMain.cpp) creates the application on the offscreen platform first.
 function(sonalto_add_test)
-    cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
-    add_executable(${T_NAME} ${T_SOURCES})
-    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    cmake_parse_arguments(T "QT" "NAME" "SOURCES;LIBS" ${ARGN})
+    if(T_QT)
+        add_executable(${T_NAME} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/QtTestMain.cpp)
+        target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest Qt6::Test)
+    else()
+        add_executable(${T_NAME} ${T_SOURCES})
+        target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    endif()
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set_tests_properties(${T_NAME} PROPERTIES

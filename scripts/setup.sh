@@ -7,7 +7,7 @@ PACKAGES=(
   # build
   build-essential cmake pkg-config
   # windows, icons, printing of the help pages
-  qt6-base-dev qt6-svg-dev
+  qt6-base-dev qt6-svg-dev fonts-dejavu-core fonts-liberation2
   # sound devices and mixer, resampling, MP3
   libpulse-dev libasound2-dev libsoxr-dev libmp3lame-dev
   # tests: GoogleTest, a display for widget tests, a private sound server

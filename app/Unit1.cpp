@@ -1,0 +1,578 @@
+#include "app/Unit1.h"
+
+#include "editor/ui/WaveformBox.h"
+#include "platform/ui/Dialogs.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QToolButton>
+
+namespace {
+
+const QColor WindowColour(101, 119, 150);
+const QColor StatusColour(254, 249, 216);
+const QColor Label12Colour(255, 255, 210);
+const QColor Navy(0, 0, 128);
+const QColor Maroon(128, 0, 0);
+const QColor Purple(128, 0, 128);
+
+const char* const PBHint = " Clic gauche pour marquer le début / Clic droit pour marquer la fin";
+
+// "MS Sans Serif" where it exists, else a sans-serif face of similar metrics, at a pixel height.
+QFont sansFont(int pixels, bool bold = false)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+QFont arialFont(int pixels, bool bold)
+{
+    QFont font = sansFont(pixels, bold);
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    return font;
+}
+
+void setColours(QWidget* widget, const QColor& text, const QColor& back)
+{
+    QPalette p = widget->palette();
+    // Disabled controls keep the system's greyed text.
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::WindowText, text);
+        p.setColor(group, QPalette::ButtonText, text);
+    }
+    if (back.isValid()) {
+        p.setColor(QPalette::Window, back);
+        widget->setAutoFillBackground(true);
+    }
+    widget->setPalette(p);
+}
+
+// The bare window surface: moving over it empties the status line.
+class FormSurface : public QWidget
+{
+public:
+    std::function<void()> onMouseMove;
+    explicit FormSurface(QWidget* parent) : QWidget(parent) { setMouseTracking(true); }
+
+protected:
+    void mouseMoveEvent(QMouseEvent* /*event*/) override
+    {
+        if (onMouseMove)
+            onMouseMove();
+    }
+};
+
+// A horizontal rule drawn as a line engraved at the top of its box.
+class TopLineBevel : public QWidget
+{
+public:
+    explicit TopLineBevel(QWidget* parent) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override
+    {
+        QPainter painter(this);
+        painter.setPen(QColor(128, 128, 128));
+        painter.drawLine(0, 0, width() - 1, 0);
+        painter.setPen(Qt::white);
+        painter.drawLine(0, 1, width() - 1, 1);
+    }
+};
+
+// The drag-scroll zones at both ends of the clip strip: one or two arrows pointing outwards.
+class ScrollZone : public QWidget
+{
+public:
+    ScrollZone(QWidget* parent, int direction, int arrows) : QWidget(parent), m_direction(direction), m_arrows(arrows)
+    {
+        setAutoFillBackground(true);
+        QPalette p = palette();
+        p.setColor(QPalette::Window, QColor(212, 208, 200));
+        setPalette(p);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QColor(32, 32, 32));
+        painter.setBrush(QColor(21, 101, 192));
+        const double mid = height() / 2.0;
+        for (int i = 0; i < m_arrows; ++i) {
+            const double y = mid + (i - (m_arrows - 1) / 2.0) * 12;
+            const double tip = m_direction < 0 ? 3.5 : width() - 3.5;
+            const double base = m_direction < 0 ? width() - 4.5 : 4.5;
+            const QPointF points[3] = {{tip, y}, {base, y - 5}, {base, y + 5}};
+            painter.drawPolygon(points, 3);
+        }
+    }
+
+private:
+    int m_direction;
+    int m_arrows;
+};
+
+QIcon svgIcon(const char* name)
+{
+    return QIcon(QStringLiteral(":/icons/") + QString::fromLatin1(name));
+}
+
+} // namespace
+
+TDepart::TDepart(QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("Depart"));
+    setWindowTitle(QStringLiteral("Sonalto"));
+    setWindowIcon(svgIcon("sonalto.svg"));
+    setFont(sansFont(11));
+    setColours(this, Qt::black, WindowColour);
+
+    joueB = svgIcon("play-all.svg");
+    joueV = svgIcon("play-selection.svg");
+    Pause = svgIcon("pause.svg");
+    Ijjaune = svgIcon("play-montage.svg");
+    ipausej = svgIcon("pause-montage.svg");
+    Icible = svgIcon("cible.svg");
+    env1 = svgIcon("env1.svg");
+    env2 = svgIcon("env2.svg");
+    env3 = svgIcon("env3.svg");
+    env4 = svgIcon("env4.svg");
+    env5 = svgIcon("env5.svg");
+    env6 = svgIcon("env6.svg");
+
+    auto* surface = new FormSurface(this);
+    surface->onMouseMove = [this] { FormMouseMove(); };
+    setCentralWidget(surface);
+    createEditorBand(surface);
+    createMontageBand(surface);
+    createMenu();
+
+    // Every control stops the mouse here: what is not one of the hinted controls leaves the status line
+    // as it is, instead of passing the move on to the window surface.
+    for (QWidget* child : surface->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        child->setAttribute(Qt::WA_NoMousePropagation);
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    FormCreate(screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768));
+}
+
+QToolButton* TDepart::toolButton(QWidget* parent, const char* name, QRect bounds, const QString& hint,
+                                 const QIcon& glyph)
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(bounds);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFocusPolicy(Qt::NoFocus);
+    if (!glyph.isNull()) {
+        button->setIcon(glyph);
+        button->setIconSize(bounds.width() > 30 ? QSize(40, 18) : QSize(18, 18));
+    }
+    setHint(button, hint);
+    return button;
+}
+
+QLabel* TDepart::infoLabel(QWidget* parent, const char* name, QRect bounds, const QColor& back, const QString& hint)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(bounds);
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    setColours(label, Qt::white, back);
+    setHint(label, hint);
+    return label;
+}
+
+void TDepart::setHint(QWidget* control, const QString& hint)
+{
+    // The hint goes to the status line only, never into a tooltip.
+    control->setProperty("hint", hint);
+    control->setMouseTracking(true);
+    control->installEventFilter(this);
+}
+
+void TDepart::createEditorBand(QWidget* surface)
+{
+    SpeedButton7 = toolButton(surface, "SpeedButton7", {8, 8, 25, 25}, QStringLiteral("Enregistrer"),
+                              svgIcon("record.svg"));
+    SpeedButton4 = toolButton(surface, "SpeedButton4", {32, 8, 25, 25}, QStringLiteral("Ouvrir un fichier son"),
+                              svgIcon("open.svg"));
+    SpeedButton5 =
+        toolButton(surface, "SpeedButton5", {65, 8, 25, 25}, QStringLiteral("Zomm avant"), svgIcon("zoom-in.svg"));
+    SpeedButton6 = toolButton(surface, "SpeedButton6", {90, 8, 25, 25}, QStringLiteral("Zoom arrière"),
+                              svgIcon("zoom-out.svg"));
+    BjoueB = toolButton(surface, "BjoueB", {122, 8, 25, 25}, QStringLiteral("Ecouter tout"), joueB);
+    SpeedButton9 = toolButton(surface, "SpeedButton9", {146, 8, 25, 25}, QStringLiteral("Afficher tout"),
+                              svgIcon("show-all.svg"));
+    BjoueV = toolButton(surface, "BjoueV", {178, 8, 25, 25}, QStringLiteral("Ecouter la sélection"), joueV);
+    SpeedButton8 = toolButton(surface, "SpeedButton8", {202, 8, 25, 25}, QStringLiteral("Zoom sur la sélection"),
+                              svgIcon("zoom-selection.svg"));
+    Baide = toolButton(surface, "Baide", {232, 8, 25, 25}, QStringLiteral("Aide"));
+    Baide->setText(QStringLiteral("?"));
+    Baide->setFont(arialFont(19, true));
+    setColours(Baide, Purple, QColor());
+
+    Label1 = infoLabel(surface, "Label1", {264, 12, 65, 17}, QColor(0, 0, 255), QStringLiteral("Durée totale"));
+    Label1->setFont(sansFont(13));
+    Label2 = infoLabel(surface, "Label2", {336, 12, 241, 17}, QColor(0, 128, 0),
+                       QStringLiteral("Paramètres de la sélection"));
+    Label11 = infoLabel(surface, "Label11", {584, 12, 97, 17}, Purple, QStringLiteral("Format de l'enregistrement"));
+
+    PB = new TWaveformBox(m_editor, surface);
+    PB->setObjectName(QStringLiteral("PB"));
+    PB->setGeometry(8, 40, 620, 145);
+    PB->installEventFilter(this);
+    connect(PB, &TWaveformBox::mouseMoved, this, [this](int x) { Guarded([&] { PBMouseMove(x); }); });
+
+    SB = new QScrollBar(Qt::Horizontal, surface);
+    SB->setObjectName(QStringLiteral("SB"));
+    SB->setGeometry(8, 192, 620, 17);
+    SB->setFocusPolicy(Qt::NoFocus);
+    SB->setRange(0, 0);
+    SB->setPageStep(TScrollBarState::LargeChange);
+    SB->setSingleStep(TScrollBarState::SmallChange);
+    connect(SB, &QScrollBar::valueChanged, this, [this](int position) {
+        if (!m_syncingScrollBar)
+            Guarded([&] { SBChange(position); });
+    });
+
+    Bevel1 = new TopLineBevel(surface);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setGeometry(0, 216, 640, 9);
+
+    Laide = new QLabel(surface);
+    Laide->setObjectName(QStringLiteral("Laide"));
+    Laide->setGeometry(8, 528, 393, 17);
+    Laide->setFont(sansFont(13));
+    setColours(Laide, Navy, StatusColour);
+}
+
+void TDepart::createMontageBand(QWidget* surface)
+{
+    Bmp3 = toolButton(surface, "Bmp3", {0, 224, 33, 25}, QStringLiteral("Enregistrer au format mp3"));
+    Bmp3->setText(QStringLiteral("mp3"));
+    setColours(Bmp3, Maroon, QColor());
+    Bmp3->setEnabled(false);
+    Bnew = toolButton(surface, "Bnew", {32, 224, 25, 25}, QStringLiteral("Nouveau montage"),
+                      svgIcon("new-montage.svg"));
+    SpeedButton1 = toolButton(surface, "SpeedButton1", {64, 224, 25, 25}, QStringLiteral("Ouvrir un montage"),
+                              svgIcon("open-montage.svg"));
+    Bsauver = toolButton(surface, "Bsauver", {96, 224, 25, 25}, QStringLiteral("Enregistrer le montage"),
+                         svgIcon("save-montage.svg"));
+    Bsauver->setEnabled(false);
+    Bwave = toolButton(surface, "Bwave", {128, 224, 49, 25},
+                       QStringLiteral("Sauvergarder le montage final au format wave."), svgIcon("wave-export.svg"));
+    Bwave->setEnabled(false);
+    Bajoute = toolButton(surface, "Bajoute", {184, 224, 25, 25}, QStringLiteral("Ajouter la sélection au montage"),
+                         svgIcon("add-to-montage.svg"));
+    BjT = toolButton(surface, "BjT", {208, 224, 49, 25}, QStringLiteral("Ecouter le montage en entier"), Ijjaune);
+    BjT->setEnabled(false);
+
+    Label12 = new QLabel(surface);
+    Label12->setObjectName(QStringLiteral("Label12"));
+    Label12->setGeometry(256, 228, 73, 17);
+    Label12->setAlignment(Qt::AlignCenter);
+    setColours(Label12, Qt::black, Label12Colour);
+    setHint(Label12, QStringLiteral("Durée totale"));
+
+    SSgauche = new ScrollZone(surface, -1, 2);
+    SSgauche->setObjectName(QStringLiteral("SSgauche"));
+    SSgauche->setGeometry(0, 256, 17, 121);
+    Sgauche = new ScrollZone(surface, -1, 1);
+    Sgauche->setObjectName(QStringLiteral("Sgauche"));
+    Sgauche->setGeometry(16, 256, 17, 121);
+
+    SB1 = new QScrollArea(surface);
+    SB1->setObjectName(QStringLiteral("SB1"));
+    SB1->setGeometry(32, 256, 596, 124);
+    SB1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    SB1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    SB1->setFocusPolicy(Qt::NoFocus);
+    auto* strip = new QWidget;
+    strip->setObjectName(QStringLiteral("SB1Strip"));
+    SB1->setWidget(strip);
+    SB1->setWidgetResizable(false);
+
+    Sdroite = new ScrollZone(surface, 1, 1);
+    Sdroite->setObjectName(QStringLiteral("Sdroite"));
+    Sdroite->setGeometry(632, 256, 17, 121);
+    SSdroite = new ScrollZone(surface, 1, 2);
+    SSdroite->setObjectName(QStringLiteral("SSdroite"));
+    SSdroite->setGeometry(648, 256, 17, 121);
+
+    PB2 = new QWidget(surface);
+    PB2->setObjectName(QStringLiteral("PB2"));
+    PB2->setGeometry(8, 392, 620, 129);
+    setColours(PB2, Qt::black, Qt::white);
+}
+
+void TDepart::createMenu()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    const auto item = [this](QMenu* menu, const char* name, const QString& caption, bool enabled,
+                             void (TDepart::*handler)()) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setEnabled(enabled);
+        if (handler)
+            connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+        return action;
+    };
+
+    QMenu* montage = bar->addMenu(QStringLiteral("Montage"));
+    montage->setObjectName(QStringLiteral("Fichier1"));
+    // The montage commands arrive with the montage itself; until then their items do nothing.
+    Nouveauprojet1 = item(montage, "Nouveauprojet1", QStringLiteral("Nouveau montage"), true, nullptr);
+    Ouvrirunprojet1 = item(montage, "Ouvrirunprojet1", QStringLiteral("Ouvrir un montage"), true, nullptr);
+    Sauvergarderunprojet1 =
+        item(montage, "Sauvergarderunprojet1", QStringLiteral("Sauvergarder un montage"), false, nullptr);
+    Exporterlemontageauformatwave1 = item(montage, "Exporterlemontageauformatwave1",
+                                          QStringLiteral("Exporter le montage au format wave"), false, nullptr);
+    Exporterlemontageauformatmp31 = item(montage, "Exporterlemontageauformatmp31",
+                                         QStringLiteral("Exporter le montage au format mp3"), false, nullptr);
+    montage->addSeparator()->setObjectName(QStringLiteral("N1"));
+    Quitter1 = item(montage, "Quitter1", QStringLiteral("Quitter"), true, nullptr);
+    connect(Quitter1, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* recording = bar->addMenu(QStringLiteral("Enregistrement"));
+    recording->setObjectName(QStringLiteral("Squences1"));
+    Ouvrirunenregistrement1 = item(recording, "Ouvrirunenregistrement1", QStringLiteral("Ouvrir un fichier wave"),
+                                   true, &TDepart::ChargeTSAClick);
+    Transfrerdepuislesonalto1 = item(recording, "Transfrerdepuislesonalto1",
+                                     QStringLiteral("Transférer depuis le sonalto"), true, &TDepart::SpeedButton7Click);
+    recording->addSeparator()->setObjectName(QStringLiteral("N2"));
+    // Playback of the recording comes with the sound output.
+    Lierenentier1 = item(recording, "Lierenentier1", QStringLiteral("Lire en entier"), true, nullptr);
+    Lirelaslection1 = item(recording, "Lirelaslection1", QStringLiteral("Lire la sélection"), true, nullptr);
+    recording->addSeparator()->setObjectName(QStringLiteral("N3"));
+    Zoomavant1 = item(recording, "Zoomavant1", QStringLiteral("Zoom avant"), true, &TDepart::Button2Click);
+    Zoomarrire1 = item(recording, "Zoomarrire1", QStringLiteral("Zoom arrière"), true, &TDepart::Button3Click);
+    Vueentire1 = item(recording, "Vueentire1", QStringLiteral("Vue entière"), true, &TDepart::SpeedButton9Click);
+    Zoomsurlaslection1 =
+        item(recording, "Zoomsurlaslection1", QStringLiteral("Zoom sur la sélection"), true, &TDepart::SpeedButton8Click);
+
+    QMenu* help = bar->addMenu(QStringLiteral("Aide"));
+    help->setObjectName(QStringLiteral("Aide1"));
+    Sommairedelaide1 = item(help, "Sommairedelaide1", QStringLiteral("Sommaire de l'aide"), true, &TDepart::BaideClick);
+    AproposdeSonalto1 = item(help, "AproposdeSonalto1", QStringLiteral("A propos de Sonalto"), true, nullptr);
+
+    Quitter2 = bar->addAction(QStringLiteral("Quitter"));
+    Quitter2->setObjectName(QStringLiteral("Quitter2"));
+    connect(Quitter2, &QAction::triggered, this, &QWidget::close);
+
+    const auto click = [this](QToolButton* button, void (TDepart::*handler)()) {
+        connect(button, &QToolButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    };
+    click(SpeedButton7, &TDepart::SpeedButton7Click);
+    click(SpeedButton4, &TDepart::ChargeTSAClick);
+    click(SpeedButton5, &TDepart::Button2Click);
+    click(SpeedButton6, &TDepart::Button3Click);
+    click(SpeedButton9, &TDepart::SpeedButton9Click);
+    click(SpeedButton8, &TDepart::SpeedButton8Click);
+    click(Baide, &TDepart::BaideClick);
+}
+
+void TDepart::FormCreate(const QRect& workArea)
+{
+    m_editor.RecordingLoaded = false;
+    // The work area's right and bottom edges become the window's width and height, as the layout
+    // below expects, wherever the area starts.
+    const int W = workArea.x() + workArea.width();
+    const int H = workArea.y() + workArea.height() - 1;
+    m_outerSize = QSize(W, H);
+    setFixedSize(W, H);
+    move(workArea.topLeft());
+
+    PB->resize(W - 24, PB->height());
+    PB2->resize(W - 24, PB2->height());
+    SB->resize(W - 24, SB->height());
+    Laide->resize(W - 24, Laide->height());
+    SB1->resize(W - 68, SB1->height());
+    Bevel1->resize(W, Bevel1->height());
+    Laide->move(Laide->x(), H - 72);
+    PB2->resize(PB2->width(), Laide->y() - PB2->y() - 12);
+
+    Sdroite->move(SB1->x() + SB1->width(), Sdroite->y());
+    SSdroite->move(Sdroite->x() + Sdroite->width(), SSdroite->y());
+    Label12->move(SB1->x() + SB1->width() - Label1->width() - 8, Label12->y());
+    Bmp3->move(Label12->x() - Bmp3->width() - 16, Bmp3->y());
+    Bwave->move(Bmp3->x() - Bwave->width(), Bwave->y());
+    BjT->move(Bwave->x() - BjT->width() - 16, BjT->y());
+    Bajoute->move((W - Bajoute->width()) / 2, Bajoute->y());
+
+    Baide->move(PB->x() + PB->width() - Baide->width(), Baide->y());
+    Label11->move(Baide->x() - Label11->width() - 8, Label11->y());
+    Label2->move(Label11->x() - Label2->width() - 8, Label2->y());
+    Label1->move(Label2->x() - Label1->width() - 8, Label1->y());
+
+    m_editor.BoxWidth = PB->width();
+    m_editor.BoxHeight = PB->height();
+}
+
+void TDepart::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // W and H are the outer size: once the window manager has framed the window, the inside gives up
+    // what the frame takes, so that the whole window stays within the work area.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    if (frame.width() > 0 || frame.height() > 0)
+        setFixedSize(m_outerSize - frame);
+}
+
+// ---- Status line ----------------------------------------------------------------------------------
+
+bool TDepart::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip)
+        return true;
+    if (event->type() == QEvent::MouseMove) {
+        if (qobject_cast<QToolButton*>(watched))
+            SpeedButton4MouseMove(watched);
+        else if (qobject_cast<QLabel*>(watched))
+            Label1MouseMove(watched);
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TDepart::SpeedButton4MouseMove(QObject* button)
+{
+    Laide->setText(QStringLiteral(" ") + button->property("hint").toString());
+}
+
+void TDepart::Label1MouseMove(QObject* label)
+{
+    Laide->setText(QStringLiteral(" ") + label->property("hint").toString());
+}
+
+void TDepart::FormMouseMove()
+{
+    Laide->setText(QString());
+}
+
+void TDepart::PBMouseMove(int /*x*/)
+{
+    Laide->setText(m_editor.RecordingLoaded ? QString::fromUtf8(PBHint) : QString());
+}
+
+// ---- Loading --------------------------------------------------------------------------------------
+
+void TDepart::ChargeTSAClick()
+{
+    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("Ouvrir"), QString(),
+                                                          QStringLiteral("FIchiers Wave (*.wav)"));
+    if (!fileName.isEmpty())
+        LoadRecording(fileName);
+}
+
+bool TDepart::LoadRecording(const QString& fileName)
+{
+    TEditor::LoadResult result = TEditor::LoadResult::Refused;
+    {
+        const BusyCursor busy;
+        result = m_editor.LoadRecording(QFile::encodeName(fileName).toStdString());
+    }
+    if (result == TEditor::LoadResult::Refused) {
+        ShowMessage(QStringLiteral("Format non reconnu..."));
+        return false;
+    }
+    Label1->setText(QString::fromStdString(m_editor.DurationText()));
+    Label11->setText(QString::fromStdString(m_editor.FormatText()));
+    syncScrollBar();
+    PBPaint();
+    return true;
+}
+
+// ---- View -----------------------------------------------------------------------------------------
+
+void TDepart::syncScrollBar()
+{
+    m_syncingScrollBar = true;
+    SB->setRange(m_editor.SB.Min, m_editor.SB.Max);
+    SB->setValue(m_editor.SB.Position);
+    m_syncingScrollBar = false;
+}
+
+void TDepart::PBPaint()
+{
+    PB->update();
+    ShowSelection();
+}
+
+void TDepart::ShowSelection()
+{
+    Label2->setText(QString::fromStdString(m_editor.SelectionText()));
+}
+
+void TDepart::SBChange(int position)
+{
+    if (!m_editor.RecordingLoaded)
+        return;
+    m_editor.ScrollTo(position);
+    PBPaint();
+}
+
+void TDepart::Button2Click()
+{
+    if (m_editor.ZoomIn()) {
+        syncScrollBar();
+        PBPaint();
+    }
+}
+
+void TDepart::Button3Click()
+{
+    if (m_editor.ZoomOut()) {
+        syncScrollBar();
+        PBPaint();
+    }
+}
+
+void TDepart::SpeedButton8Click()
+{
+    if (m_editor.ZoomOnSelection()) {
+        syncScrollBar();
+        PBPaint();
+    }
+}
+
+void TDepart::SpeedButton9Click()
+{
+    if (m_editor.FullView()) {
+        syncScrollBar();
+        PBPaint();
+    }
+}
+
+// ---- Other windows --------------------------------------------------------------------------------
+
+void TDepart::SpeedButton7Click()
+{
+    if (auto* dialog = qobject_cast<QDialog*>(m_recordingWindow))
+        dialog->exec();
+}
+
+void TDepart::BaideClick()
+{
+    if (auto* dialog = qobject_cast<QDialog*>(m_helpWindow))
+        dialog->exec();
+}

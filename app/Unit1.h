@@ -1,0 +1,129 @@
+// The main window: the editor band (toolbar, time labels, waveform box, scroll bar), the montage band
+// (toolbar, clip strip, montage view), the menu and the status line that shows the hints.
+#pragma once
+
+#include "editor/Editor.h"
+
+#include <QIcon>
+#include <QMainWindow>
+#include <functional>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QScrollArea;
+class QScrollBar;
+class QToolButton;
+class TWaveformBox;
+
+class TDepart : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TDepart(QWidget* parent = nullptr);
+
+    // Sizes the window to the desktop work area and lays the controls out for that size.
+    void FormCreate(const QRect& workArea);
+    // The recording and help windows, shown modally by their commands.
+    void SetRecordingWindow(QWidget* window) { m_recordingWindow = window; }
+    void SetHelpWindow(QWidget* window) { m_helpWindow = window; }
+
+    // Commands, named after the control and event that start them.
+    void ChargeTSAClick();
+    bool LoadRecording(const QString& fileName);
+    void SpeedButton7Click();
+    void BaideClick();
+    void Button2Click();
+    void Button3Click();
+    void SpeedButton8Click();
+    void SpeedButton9Click();
+    void SBChange(int position);
+    void PBPaint();
+    void ShowSelection();
+
+    TEditor& Editor() { return m_editor; }
+    const TEditor& Editor() const { return m_editor; }
+
+    // Controls of the editor band.
+    QToolButton* SpeedButton7;
+    QToolButton* SpeedButton4;
+    QToolButton* SpeedButton5;
+    QToolButton* SpeedButton6;
+    QToolButton* BjoueB;
+    QToolButton* SpeedButton9;
+    QToolButton* BjoueV;
+    QToolButton* SpeedButton8;
+    QToolButton* Baide;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label11;
+    TWaveformBox* PB;
+    QScrollBar* SB;
+    QWidget* Bevel1;
+    QLabel* Laide;
+
+    // Controls of the montage band.
+    QToolButton* Bmp3;
+    QToolButton* Bnew;
+    QToolButton* SpeedButton1;
+    QToolButton* Bsauver;
+    QToolButton* Bwave;
+    QToolButton* Bajoute;
+    QToolButton* BjT;
+    QLabel* Label12;
+    QWidget* SSgauche;
+    QWidget* Sgauche;
+    QScrollArea* SB1;
+    QWidget* Sdroite;
+    QWidget* SSdroite;
+    QWidget* PB2;
+
+    // Glyph sources.
+    QIcon joueB, joueV, Pause, Ijjaune, ipausej, Icible;
+    QIcon env1, env2, env3, env4, env5, env6;
+
+    // Menu items.
+    QAction* Nouveauprojet1;
+    QAction* Ouvrirunprojet1;
+    QAction* Sauvergarderunprojet1;
+    QAction* Exporterlemontageauformatwave1;
+    QAction* Exporterlemontageauformatmp31;
+    QAction* Quitter1;
+    QAction* Ouvrirunenregistrement1;
+    QAction* Transfrerdepuislesonalto1;
+    QAction* Lierenentier1;
+    QAction* Lirelaslection1;
+    QAction* Zoomavant1;
+    QAction* Zoomarrire1;
+    QAction* Vueentire1;
+    QAction* Zoomsurlaslection1;
+    QAction* Sommairedelaide1;
+    QAction* AproposdeSonalto1;
+    QAction* Quitter2;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void createEditorBand(QWidget* surface);
+    void createMontageBand(QWidget* surface);
+    void createMenu();
+    QToolButton* toolButton(QWidget* parent, const char* name, QRect bounds, const QString& hint,
+                            const QIcon& glyph = QIcon());
+    QLabel* infoLabel(QWidget* parent, const char* name, QRect bounds, const QColor& back, const QString& hint);
+    void setHint(QWidget* control, const QString& hint);
+    void syncScrollBar();
+
+    // Status line handlers.
+    void SpeedButton4MouseMove(QObject* button);
+    void Label1MouseMove(QObject* label);
+    void FormMouseMove();
+    void PBMouseMove(int x);
+
+    TEditor m_editor;
+    QWidget* m_recordingWindow = nullptr;
+    QWidget* m_helpWindow = nullptr;
+    bool m_syncingScrollBar = false;
+    QSize m_outerSize;
+};

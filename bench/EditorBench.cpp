@@ -1,0 +1,90 @@
+// Loading an hour-long stereo recording into the editor (read, fold, show) against sox folding it, and
+// one redraw of the waveform box 1900 pixels wide.
+//   bench_editor DATA_FOLDER          (the recording is the one bench_audio generates there)
+//   bench_editor --memory load FILE   (internal) one load in a fresh process
+#include "bench/BenchUtils.h"
+#include "editor/Editor.h"
+#include "editor/ui/WaveformBox.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int Runs = 3;
+
+int memoryMode(const std::string& path)
+{
+    const long long base = ResidentBytes();
+    TEditor editor;
+    if (editor.LoadRecording(path) != TEditor::LoadResult::Loaded)
+        return 1;
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    std::printf("%lld %lld %lld\n", PeakResidentBytes() - base, static_cast<long long>(st.st_size),
+                static_cast<long long>(editor.WS1.Wave().Size()));
+    return 0;
+}
+
+double paintMs(TEditor& editor, QImage& image)
+{
+    const double seconds = MedianSeconds(101, [&] {
+        QPainter painter(&image);
+        DrawWaveform(painter, editor.Picture(), image.width(), image.height());
+    });
+    return seconds * 1000;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc == 4 && std::strcmp(argv[1], "--memory") == 0)
+        return memoryMode(argv[3]);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s DATA_FOLDER\n", argv[0]);
+        return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const std::string folder = argv[1];
+    const std::string input = folder + "/hour-stereo-44100.wav";
+    if (::access(input.c_str(), R_OK) != 0) {
+        std::fprintf(stderr, "%s is missing: run bench_audio first\n", input.c_str());
+        return 1;
+    }
+
+    std::printf("\n== The editor with a 60-minute stereo recording (median of %d runs) ==\n", Runs);
+    const double load = MedianSeconds(Runs, [&] {
+        TEditor editor;
+        editor.BoxWidth = 1900;
+        if (editor.LoadRecording(input) != TEditor::LoadResult::Loaded)
+            std::abort();
+    });
+    const double sox = ToolAvailable("sox")
+                           ? MedianCommandSeconds(Runs, {"sox", input, "-c", "1", folder + "/sox-fold.wav"})
+                           : -1;
+    PrintRow("LoadRecording (read, fold, show)", load, sox, "sox -c 1", 0.5);
+
+    TEditor editor;
+    editor.BoxWidth = 1900;
+    editor.BoxHeight = 145;
+    editor.LoadRecording(input);
+    QImage image(1900, 145, QImage::Format_RGB32);
+    const double full = paintMs(editor, image);
+    for (int i = 0; i < 6; ++i)
+        editor.ZoomIn();
+    editor.ScrollTo(editor.SB.Max / 2);
+    const double zoomed = paintMs(editor, image);
+    std::printf("%-44s %8.3f ms  (target < 2 ms: %s)\n", "PBPaint, 1900 px, full view", full, full < 2 ? "ok" : "MISSED");
+    std::printf("%-44s %8.3f ms  (target < 2 ms: %s)\n", "PBPaint, 1900 px, zoomed 64x", zoomed,
+                zoomed < 2 ? "ok" : "MISSED");
+
+    PrintMemoryOf(argv[0], "load", input, "LoadRecording (file + mono wave)");
+    return 0;
+}

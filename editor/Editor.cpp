@@ -1,0 +1,259 @@
+#include "editor/Editor.h"
+
+#include "editor/Rounding.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+std::string FormatTime(std::uint32_t ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, " %02u-%02u.%03u ", ms / 60000, (ms % 60000) / 1000, ms % 1000);
+    return text;
+}
+
+void TScrollBarState::SetMin(int value)
+{
+    Min = std::min(value, Max);
+    Position = std::clamp(Position, Min, Max);
+}
+
+void TScrollBarState::SetMax(int value)
+{
+    // A range that would end before it starts is taken as empty rather than refused.
+    Max = std::max(value, Min);
+    Position = std::clamp(Position, Min, Max);
+}
+
+void TScrollBarState::SetPosition(int value)
+{
+    Position = std::clamp(value, Min, Max);
+}
+
+// ---- Loading ---------------------------------------------------------------------------------------
+
+bool TEditor::AcceptFormat()
+{
+    TWave& wave = WStest.Wave();
+    // A file with less than two bytes of sound has nothing to show or select.
+    const bool accepted = wave.PCMFormat() != nonePCM && wave.DataSize() >= 2;
+
+    static constexpr std::array<std::pair<TPCMFormat, TPCMFormat>, 10> Folds = {{
+        {Stereo8bit8000Hz, Mono8Bit8000Hz},
+        {Stereo16bit8000Hz, Mono16bit8000Hz},
+        {Stereo8bit11025Hz, Mono8bit11025Hz},
+        {Stereo16bit11025Hz, Mono16bit11025Hz},
+        {Stereo8bit22050Hz, Mono8bit22050Hz},
+        {Stereo16bit22050Hz, Mono16bit22050Hz},
+        {Stereo8bit44100Hz, Mono8bit44100Hz},
+        {Stereo16bit44100Hz, Mono16bit44100Hz},
+        {Stereo8bit48000Hz, Mono8bit48000Hz},
+        {Stereo16bit48000Hz, Mono16bit48000Hz},
+    }};
+    for (const auto& [stereo, mono] : Folds)
+        if (wave.PCMFormat() == stereo)
+            wave.ConvertToPCM(mono);
+    if (!accepted)
+        return false;
+
+    // The format as the user recorded it (after the fold), before the editor's own 16-bit form.
+    const TWaveFormatEx* format = wave.WaveFormat();
+    m_stagedRate = format->nSamplesPerSec;
+    m_stagedBits = format->wBitsPerSample;
+    if (format->wBitsPerSample == 8) {
+        TWaveFormatEx sixteen = *format;
+        sixteen.wBitsPerSample = 16;
+        sixteen.nBlockAlign = 2;
+        sixteen.nAvgBytesPerSec = sixteen.nSamplesPerSec * 2;
+        wave.ConvertTo(sixteen);
+    }
+    const TWaveFormatEx* result = wave.WaveFormat();
+    return result && result->nChannels == 1 && result->wBitsPerSample == 16 && wave.DataSize() >= 2;
+}
+
+TEditor::LoadResult TEditor::LoadRecording(const std::string& fileName)
+{
+    WStest.Wave().LoadFromFile(fileName);
+    bool accepted = false;
+    try {
+        accepted = AcceptFormat();
+    } catch (...) {
+        WStest.Wave().Clear();
+        throw;
+    }
+    if (!accepted) {
+        WStest.Wave().Clear();
+        return LoadResult::Refused;
+    }
+    SourceFileName = fileName;
+    // The staged bytes move into WS1 instead of being copied: an hour-long recording is held once.
+    WS1.Wave().SwapContent(WStest.Wave());
+    WStest.Wave().Clear();
+    m_loadedRate = m_stagedRate;
+    m_loadedBits = m_stagedBits;
+
+    Samples = WS1.Wave().Data();
+    SampleCount = WS1.Wave().DataSize() >> 1;
+    RecordingLoaded = true;
+    FirstVisibleSample = 0;
+    Scale = static_cast<float>(static_cast<long double>(BoxWidth) / SampleCount);
+    FullViewScale = Scale;
+    SelStart = 0;
+    SelEnd = SampleCount - 1;
+    SB.SetMin(0);
+    SB.SetMax(0);
+    SB.SetPosition(0);
+    return LoadResult::Loaded;
+}
+
+// ---- Texts ----------------------------------------------------------------------------------------
+
+std::string TEditor::DurationText() const
+{
+    return RecordingLoaded ? FormatTime(WS1.Wave().Duration()) : std::string();
+}
+
+std::string TEditor::FormatText() const
+{
+    if (!RecordingLoaded)
+        return {};
+    return std::to_string(m_loadedRate) + " Hz " + std::to_string(m_loadedBits) + " B";
+}
+
+std::uint32_t TEditor::SampleToMs(std::uint32_t index) const
+{
+    const TWaveFormatEx* format = WS1.Wave().WaveFormat();
+    if (!format || format->nSamplesPerSec == 0)
+        return 0;
+    const long double ms = static_cast<long double>(index) / format->nSamplesPerSec * 1000;
+    return static_cast<std::uint32_t>(RoundHalfEven(ms));
+}
+
+std::string TEditor::SelectionText() const
+{
+    if (!RecordingLoaded)
+        return {};
+    std::uint32_t a = SampleToMs(SelStart);
+    std::uint32_t b = SampleToMs(SelEnd);
+    if (a > b) {
+        if (DragMode == 2)
+            b = a;
+        else if (DragMode == 1)
+            a = b;
+    }
+    // An inverted selection left as it is has no length, rather than a wrapped-around one.
+    const std::uint32_t length = b >= a ? b - a : 0;
+    return "de " + FormatTime(a) + " à " + FormatTime(b) + " = " + FormatTime(length);
+}
+
+std::int16_t TEditor::SampleAt(std::uint32_t index) const
+{
+    const std::uint8_t* p = Samples + 2 * static_cast<std::size_t>(index);
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+}
+
+// ---- View -----------------------------------------------------------------------------------------
+
+namespace {
+
+std::int64_t stripWidth(std::uint32_t sampleCount, float scale)
+{
+    return RoundHalfEven(static_cast<long double>(sampleCount) * scale);
+}
+
+} // namespace
+
+bool TEditor::setZoomScale(float scale)
+{
+    Scale = scale;
+    SB.SetMin(0);
+    SB.SetMax(static_cast<int>(stripWidth(SampleCount, Scale) - BoxWidth));
+    // The trace follows the scroll position after every zoom, so that the trace, the selection band
+    // and the mouse always agree.
+    ScrollPositionChanged();
+    return true;
+}
+
+bool TEditor::ZoomIn()
+{
+    if (!RecordingLoaded)
+        return false;
+    const float scale = Scale * 2;
+    if (scale > MaxScale || stripWidth(SampleCount, scale) - BoxWidth > INT_MAX)
+        return false;
+    return setZoomScale(scale);
+}
+
+bool TEditor::ZoomOut()
+{
+    if (!RecordingLoaded || !(Scale / 2 >= FullViewScale))
+        return false;
+    return setZoomScale(Scale / 2);
+}
+
+bool TEditor::ZoomOnSelection()
+{
+    if (!RecordingLoaded || !(SelStart < SelEnd))
+        return false;
+    float scale = static_cast<float>(static_cast<long double>(BoxWidth) / (SelEnd - SelStart));
+    // A short selection in a long recording would make the strip wider than a scroll bar can count:
+    // zoom as far as it can instead.
+    while (stripWidth(SampleCount, scale) - BoxWidth > INT_MAX)
+        scale = std::nextafter(scale * 0.999F, 0.0F);
+    Scale = scale;
+    SB.SetMax(static_cast<int>(stripWidth(SampleCount, Scale) - BoxWidth));
+    SB.SetPosition(static_cast<int>(RoundHalfEven(static_cast<long double>(SelStart) * Scale)));
+    ScrollPositionChanged();
+    return true;
+}
+
+bool TEditor::FullView()
+{
+    if (!RecordingLoaded)
+        return false;
+    Scale = FullViewScale;
+    SB.SetMin(0);
+    SB.SetMax(0);
+    SB.SetPosition(0);
+    FirstVisibleSample = 0;
+    return true;
+}
+
+void TEditor::ScrollPositionChanged()
+{
+    if (RecordingLoaded)
+        FirstVisibleSample = static_cast<std::int32_t>(RoundHalfEven(SB.Position / static_cast<long double>(Scale)));
+}
+
+void TEditor::ScrollTo(int position)
+{
+    SB.SetPosition(position);
+    ScrollPositionChanged();
+}
+
+TWaveformPicture TEditor::Picture() const
+{
+    TWaveformPicture picture;
+    if (!RecordingLoaded)
+        return picture;
+    picture.Loaded = true;
+    picture.SelectionLeft = RoundHalfEven(static_cast<long double>(SelStart) * Scale) - SB.Position;
+    picture.SelectionRight = RoundHalfEven(static_cast<long double>(SelEnd) * Scale) - SB.Position;
+    picture.SelectionShown = SelEnd > SelStart;
+    const auto k = static_cast<float>(static_cast<long double>(BoxHeight) / 32768 / 2);
+    picture.Middle = BoxHeight / 2;
+    picture.TraceY.resize(static_cast<std::size_t>(std::max(BoxWidth, 0)));
+    const std::int64_t last = static_cast<std::int64_t>(SampleCount) - 1;
+    for (int x = 0; x < BoxWidth; ++x) {
+        const std::int64_t i =
+            std::min<std::int64_t>(FirstVisibleSample + RoundHalfEven(x / static_cast<long double>(Scale)), last);
+        const int v = SampleAt(static_cast<std::uint32_t>(std::max<std::int64_t>(i, 0)));
+        picture.TraceY[static_cast<std::size_t>(x)] =
+            picture.Middle + static_cast<int>(RoundHalfEven(static_cast<long double>(v) * k));
+    }
+    return picture;
+}

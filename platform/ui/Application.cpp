@@ -1,0 +1,16 @@
+#include "platform/ui/Application.h"
+
+#include "platform/ui/Dialogs.h"
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Sonalto"));
+    setApplicationDisplayName(QStringLiteral("Sonalto"));
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    bool result = false;
+    Guarded([&] { result = QApplication::notify(receiver, event); });
+    return result;
+}
