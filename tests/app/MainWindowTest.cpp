@@ -286,3 +286,34 @@ TEST_F(MainWindowTest, WaveformPixelsFollowZoomAndScroll)
 }
 
 } // namespace
+
+namespace {
+
+// An object whose event handler fails, as a command of the program might.
+class FailingObject : public QObject
+{
+public:
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::User)
+            throw EFOpenError("/nulle/part.wav");
+        return QObject::event(event);
+    }
+};
+
+TEST_F(MainWindowTest, AnExceptionLeftByAHandlerReachesTheErrorBox)
+{
+    FailingObject object;
+    QEvent event(QEvent::User);
+    QCoreApplication::sendEvent(&object, &event);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].kind, DialogKind::Error);
+    EXPECT_EQ(shown[0].caption, "Sonalto");
+    EXPECT_EQ(shown[0].text, "Impossible d'ouvrir le fichier /nulle/part.wav");
+    // And the program goes on.
+    QEvent again(QEvent::User);
+    QCoreApplication::sendEvent(&object, &again);
+    EXPECT_EQ(shown.size(), 2u);
+}
+
+} // namespace
