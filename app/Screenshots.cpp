@@ -24,7 +24,8 @@ QString makeRecording(const QString& folder)
     const int rate = 22050;
     for (int i = 0; i < rate * 8; ++i) {
         const double t = static_cast<double>(i) / rate;
-        const double syllable = std::pow(std::max(0.0, std::sin(M_PI * t * 2.3)), 2) * (0.5 + 0.5 * std::sin(t * 0.9));
+        const double syllable =
+            std::pow(std::max(0.0, std::sin(M_PI * t * 2.3)), 2) * (0.5 + 0.5 * std::sin(t * 0.9));
         const double voice = std::sin(2 * M_PI * 180 * t) + 0.5 * std::sin(2 * M_PI * 360 * t + 1) +
                              0.3 * std::sin(2 * M_PI * 540 * t + 2);
         const auto v = static_cast<std::int16_t>(11000 * syllable * voice);

@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolButton>
 
 namespace {
@@ -33,8 +34,8 @@ const char* const PBHint = " Clic gauche pour marquer le début / Clic droit pou
 QFont sansFont(int pixels, bool bold = false)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                      QStringLiteral("DejaVu Sans")});
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixels);
     font.setBold(bold);
@@ -44,7 +45,8 @@ QFont sansFont(int pixels, bool bold = false)
 QFont arialFont(int pixels, bool bold)
 {
     QFont font = sansFont(pixels, bold);
-    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    font.setFamilies(
+        {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     return font;
 }
 
@@ -99,7 +101,8 @@ protected:
 class ScrollZone : public QWidget
 {
 public:
-    ScrollZone(QWidget* parent, int direction, int arrows) : QWidget(parent), m_direction(direction), m_arrows(arrows)
+    ScrollZone(QWidget* parent, int direction, int arrows)
+        : QWidget(parent), m_direction(direction), m_arrows(arrows)
     {
         setAutoFillBackground(true);
         QPalette p = palette();
@@ -137,8 +140,9 @@ QIcon svgIcon(const char* name)
 } // namespace
 
 TDepart::TDepart(QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Depart"));
     setWindowTitle(QStringLiteral("Sonalto"));
@@ -158,6 +162,23 @@ TDepart::TDepart(QWidget* parent)
     env4 = svgIcon("env4.svg");
     env5 = svgIcon("env5.svg");
     env6 = svgIcon("env6.svg");
+
+    AP.SetStock(&m_editor.WS1);
+    // The recording's player reads WS1 as it plays: it stops before an accepted file replaces it.
+    m_editor.OnReplacingRecording = [this] {
+        if (AP.Active())
+            AP.Stop();
+        if (Tag(BjoueB) == 1) {
+            BjoueB->setIcon(joueB);
+            SetTag(BjoueB, 0);
+        }
+    };
+    AP.OnDeactivate = [this](TWaveAudioIO*) { APDeactivate(); };
+    APS.OnDeactivate = [this](TWaveAudioIO*) { APSDeactivate(); };
+    Tdecal = new QTimer(this);
+    Tdecal->setObjectName(QStringLiteral("Tdecal"));
+    Tdecal->setInterval(100);
+    connect(Tdecal, &QTimer::timeout, this, [this] { Guarded([&] { TdecalTimer(); }); });
 
     auto* surface = new FormSurface(this);
     surface->onMouseMove = [this] { FormMouseMove(); };
@@ -191,7 +212,8 @@ QToolButton* TDepart::toolButton(QWidget* parent, const char* name, QRect bounds
     return button;
 }
 
-QLabel* TDepart::infoLabel(QWidget* parent, const char* name, QRect bounds, const QColor& back, const QString& hint)
+QLabel* TDepart::infoLabel(QWidget* parent, const char* name, QRect bounds, const QColor& back,
+                           const QString& hint)
 {
     auto* label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
@@ -214,34 +236,40 @@ void TDepart::createEditorBand(QWidget* surface)
 {
     SpeedButton7 = toolButton(surface, "SpeedButton7", {8, 8, 25, 25}, QStringLiteral("Enregistrer"),
                               svgIcon("record.svg"));
-    SpeedButton4 = toolButton(surface, "SpeedButton4", {32, 8, 25, 25}, QStringLiteral("Ouvrir un fichier son"),
-                              svgIcon("open.svg"));
-    SpeedButton5 =
-        toolButton(surface, "SpeedButton5", {65, 8, 25, 25}, QStringLiteral("Zomm avant"), svgIcon("zoom-in.svg"));
+    SpeedButton4 = toolButton(surface, "SpeedButton4", {32, 8, 25, 25},
+                              QStringLiteral("Ouvrir un fichier son"), svgIcon("open.svg"));
+    SpeedButton5 = toolButton(surface, "SpeedButton5", {65, 8, 25, 25}, QStringLiteral("Zomm avant"),
+                              svgIcon("zoom-in.svg"));
     SpeedButton6 = toolButton(surface, "SpeedButton6", {90, 8, 25, 25}, QStringLiteral("Zoom arrière"),
                               svgIcon("zoom-out.svg"));
     BjoueB = toolButton(surface, "BjoueB", {122, 8, 25, 25}, QStringLiteral("Ecouter tout"), joueB);
     SpeedButton9 = toolButton(surface, "SpeedButton9", {146, 8, 25, 25}, QStringLiteral("Afficher tout"),
                               svgIcon("show-all.svg"));
     BjoueV = toolButton(surface, "BjoueV", {178, 8, 25, 25}, QStringLiteral("Ecouter la sélection"), joueV);
-    SpeedButton8 = toolButton(surface, "SpeedButton8", {202, 8, 25, 25}, QStringLiteral("Zoom sur la sélection"),
-                              svgIcon("zoom-selection.svg"));
+    SpeedButton8 = toolButton(surface, "SpeedButton8", {202, 8, 25, 25},
+                              QStringLiteral("Zoom sur la sélection"), svgIcon("zoom-selection.svg"));
     Baide = toolButton(surface, "Baide", {232, 8, 25, 25}, QStringLiteral("Aide"));
     Baide->setText(QStringLiteral("?"));
     Baide->setFont(arialFont(19, true));
     setColours(Baide, Purple, QColor());
 
-    Label1 = infoLabel(surface, "Label1", {264, 12, 65, 17}, QColor(0, 0, 255), QStringLiteral("Durée totale"));
+    Label1 =
+        infoLabel(surface, "Label1", {264, 12, 65, 17}, QColor(0, 0, 255), QStringLiteral("Durée totale"));
     Label1->setFont(sansFont(13));
     Label2 = infoLabel(surface, "Label2", {336, 12, 241, 17}, QColor(0, 128, 0),
                        QStringLiteral("Paramètres de la sélection"));
-    Label11 = infoLabel(surface, "Label11", {584, 12, 97, 17}, Purple, QStringLiteral("Format de l'enregistrement"));
+    Label11 = infoLabel(surface, "Label11", {584, 12, 97, 17}, Purple,
+                        QStringLiteral("Format de l'enregistrement"));
 
     PB = new TWaveformBox(m_editor, surface);
     PB->setObjectName(QStringLiteral("PB"));
     PB->setGeometry(8, 40, 620, 145);
     PB->installEventFilter(this);
     connect(PB, &TWaveformBox::mouseMoved, this, [this](int x) { Guarded([&] { PBMouseMove(x); }); });
+    connect(PB, &TWaveformBox::mousePressed, this,
+            [this](Qt::MouseButton button, int x) { Guarded([&] { PBMouseDown(button, x); }); });
+    connect(PB, &TWaveformBox::mouseReleased, this,
+            [this](Qt::MouseButton button, int x) { Guarded([&] { PBMouseUp(button, x); }); });
 
     SB = new QScrollBar(Qt::Horizontal, surface);
     SB->setObjectName(QStringLiteral("SB"));
@@ -280,11 +308,13 @@ void TDepart::createMontageBand(QWidget* surface)
                          svgIcon("save-montage.svg"));
     Bsauver->setEnabled(false);
     Bwave = toolButton(surface, "Bwave", {128, 224, 49, 25},
-                       QStringLiteral("Sauvergarder le montage final au format wave."), svgIcon("wave-export.svg"));
+                       QStringLiteral("Sauvergarder le montage final au format wave."),
+                       svgIcon("wave-export.svg"));
     Bwave->setEnabled(false);
-    Bajoute = toolButton(surface, "Bajoute", {184, 224, 25, 25}, QStringLiteral("Ajouter la sélection au montage"),
-                         svgIcon("add-to-montage.svg"));
-    BjT = toolButton(surface, "BjT", {208, 224, 49, 25}, QStringLiteral("Ecouter le montage en entier"), Ijjaune);
+    Bajoute = toolButton(surface, "Bajoute", {184, 224, 25, 25},
+                         QStringLiteral("Ajouter la sélection au montage"), svgIcon("add-to-montage.svg"));
+    BjT = toolButton(surface, "BjT", {208, 224, 49, 25}, QStringLiteral("Ecouter le montage en entier"),
+                     Ijjaune);
     BjT->setEnabled(false);
 
     Label12 = new QLabel(surface);
@@ -335,7 +365,8 @@ void TDepart::createMenu()
         action->setObjectName(QString::fromLatin1(name));
         action->setEnabled(enabled);
         if (handler)
-            connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+            connect(action, &QAction::triggered, this,
+                    [this, handler] { Guarded([&] { (this->*handler)(); }); });
         return action;
     };
 
@@ -346,8 +377,9 @@ void TDepart::createMenu()
     Ouvrirunprojet1 = item(montage, "Ouvrirunprojet1", QStringLiteral("Ouvrir un montage"), true, nullptr);
     Sauvergarderunprojet1 =
         item(montage, "Sauvergarderunprojet1", QStringLiteral("Sauvergarder un montage"), false, nullptr);
-    Exporterlemontageauformatwave1 = item(montage, "Exporterlemontageauformatwave1",
-                                          QStringLiteral("Exporter le montage au format wave"), false, nullptr);
+    Exporterlemontageauformatwave1 =
+        item(montage, "Exporterlemontageauformatwave1", QStringLiteral("Exporter le montage au format wave"),
+             false, nullptr);
     Exporterlemontageauformatmp31 = item(montage, "Exporterlemontageauformatmp31",
                                          QStringLiteral("Exporter le montage au format mp3"), false, nullptr);
     montage->addSeparator()->setObjectName(QStringLiteral("N1"));
@@ -356,24 +388,29 @@ void TDepart::createMenu()
 
     QMenu* recording = bar->addMenu(QStringLiteral("Enregistrement"));
     recording->setObjectName(QStringLiteral("Squences1"));
-    Ouvrirunenregistrement1 = item(recording, "Ouvrirunenregistrement1", QStringLiteral("Ouvrir un fichier wave"),
-                                   true, &TDepart::ChargeTSAClick);
-    Transfrerdepuislesonalto1 = item(recording, "Transfrerdepuislesonalto1",
-                                     QStringLiteral("Transférer depuis le sonalto"), true, &TDepart::SpeedButton7Click);
+    Ouvrirunenregistrement1 = item(recording, "Ouvrirunenregistrement1",
+                                   QStringLiteral("Ouvrir un fichier wave"), true, &TDepart::ChargeTSAClick);
+    Transfrerdepuislesonalto1 =
+        item(recording, "Transfrerdepuislesonalto1", QStringLiteral("Transférer depuis le sonalto"), true,
+             &TDepart::SpeedButton7Click);
     recording->addSeparator()->setObjectName(QStringLiteral("N2"));
-    // Playback of the recording comes with the sound output.
-    Lierenentier1 = item(recording, "Lierenentier1", QStringLiteral("Lire en entier"), true, nullptr);
-    Lirelaslection1 = item(recording, "Lirelaslection1", QStringLiteral("Lire la sélection"), true, nullptr);
+    Lierenentier1 =
+        item(recording, "Lierenentier1", QStringLiteral("Lire en entier"), true, &TDepart::BjoueBClick);
+    Lirelaslection1 =
+        item(recording, "Lirelaslection1", QStringLiteral("Lire la sélection"), true, &TDepart::BjoueVClick);
     recording->addSeparator()->setObjectName(QStringLiteral("N3"));
     Zoomavant1 = item(recording, "Zoomavant1", QStringLiteral("Zoom avant"), true, &TDepart::Button2Click);
-    Zoomarrire1 = item(recording, "Zoomarrire1", QStringLiteral("Zoom arrière"), true, &TDepart::Button3Click);
-    Vueentire1 = item(recording, "Vueentire1", QStringLiteral("Vue entière"), true, &TDepart::SpeedButton9Click);
-    Zoomsurlaslection1 =
-        item(recording, "Zoomsurlaslection1", QStringLiteral("Zoom sur la sélection"), true, &TDepart::SpeedButton8Click);
+    Zoomarrire1 =
+        item(recording, "Zoomarrire1", QStringLiteral("Zoom arrière"), true, &TDepart::Button3Click);
+    Vueentire1 =
+        item(recording, "Vueentire1", QStringLiteral("Vue entière"), true, &TDepart::SpeedButton9Click);
+    Zoomsurlaslection1 = item(recording, "Zoomsurlaslection1", QStringLiteral("Zoom sur la sélection"), true,
+                              &TDepart::SpeedButton8Click);
 
     QMenu* help = bar->addMenu(QStringLiteral("Aide"));
     help->setObjectName(QStringLiteral("Aide1"));
-    Sommairedelaide1 = item(help, "Sommairedelaide1", QStringLiteral("Sommaire de l'aide"), true, &TDepart::BaideClick);
+    Sommairedelaide1 =
+        item(help, "Sommairedelaide1", QStringLiteral("Sommaire de l'aide"), true, &TDepart::BaideClick);
     AproposdeSonalto1 = item(help, "AproposdeSonalto1", QStringLiteral("A propos de Sonalto"), true, nullptr);
 
     Quitter2 = bar->addAction(QStringLiteral("Quitter"));
@@ -381,7 +418,8 @@ void TDepart::createMenu()
     connect(Quitter2, &QAction::triggered, this, &QWidget::close);
 
     const auto click = [this](QToolButton* button, void (TDepart::*handler)()) {
-        connect(button, &QToolButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+        connect(button, &QToolButton::clicked, this,
+                [this, handler] { Guarded([&] { (this->*handler)(); }); });
     };
     click(SpeedButton7, &TDepart::SpeedButton7Click);
     click(SpeedButton4, &TDepart::ChargeTSAClick);
@@ -390,6 +428,8 @@ void TDepart::createMenu()
     click(SpeedButton9, &TDepart::SpeedButton9Click);
     click(SpeedButton8, &TDepart::SpeedButton8Click);
     click(Baide, &TDepart::BaideClick);
+    click(BjoueB, &TDepart::BjoueBClick);
+    click(BjoueV, &TDepart::BjoueVClick);
 }
 
 void TDepart::FormCreate(const QRect& workArea)
@@ -469,9 +509,176 @@ void TDepart::FormMouseMove()
     Laide->setText(QString());
 }
 
-void TDepart::PBMouseMove(int /*x*/)
+void TDepart::PBMouseMove(int x)
 {
-    Laide->setText(m_editor.RecordingLoaded ? QString::fromUtf8(PBHint) : QString());
+    if (!m_editor.RecordingLoaded) {
+        Laide->setText(QString());
+        return;
+    }
+    Laide->setText(QString::fromUtf8(PBHint));
+    if (m_editor.MouseMove(x)) {
+        syncTimer();
+        PBPaint();
+    }
+}
+
+// ---- Selection with the mouse ---------------------------------------------------------------------
+
+void TDepart::syncTimer()
+{
+    if (m_editor.TdecalEnabled && !Tdecal->isActive())
+        Tdecal->start();
+    else if (!m_editor.TdecalEnabled && Tdecal->isActive())
+        Tdecal->stop();
+}
+
+void TDepart::PBMouseDown(Qt::MouseButton button, int x)
+{
+    if (!m_editor.RecordingLoaded)
+        return;
+    if (AP2 && AP2->Active())
+        AP2->SetActive(false);
+    const int which = button == Qt::LeftButton ? 1 : button == Qt::RightButton ? 2 : 0;
+    if (m_editor.MouseDown(which, x))
+        PBPaint();
+}
+
+void TDepart::PBMouseUp(Qt::MouseButton /*button*/, int x)
+{
+    m_editor.MouseUp(x);
+    syncTimer();
+}
+
+void TDepart::TdecalTimer()
+{
+    if (m_editor.AutoScrollTick()) {
+        syncScrollBar();
+        PBPaint();
+    }
+}
+
+// ---- Playback -------------------------------------------------------------------------------------
+
+int TDepart::Tag(const QWidget* button)
+{
+    return button->property("Tag").toInt();
+}
+
+void TDepart::SetTag(QWidget* button, int tag)
+{
+    button->setProperty("Tag", tag);
+}
+
+void TDepart::BjoueBClick()
+{
+    if (!m_editor.RecordingLoaded)
+        return;
+    if (Tag(BjoueV) == 1) {
+        APS.SetActive(false);
+        BjoueV->setIcon(joueV);
+        SetTag(BjoueV, 0);
+    }
+    if (Tag(BjT) == 1) {
+        if (AP3)
+            AP3->SetActive(false);
+        BjT->setIcon(Ijjaune);
+        SetTag(BjT, 0);
+    }
+    if (Tag(BjoueB) == 0) {
+        if (AP.Active())
+            AP.Stop();
+        // The pause glyph only once the device has accepted to play: a refusal leaves the button as it was.
+        AP.Play(0);
+        BjoueB->setIcon(Pause);
+        SetTag(BjoueB, 1);
+    } else {
+        BjoueB->setIcon(joueB);
+        if (AP.Active())
+            AP.Stop();
+        SetTag(BjoueB, 0);
+    }
+}
+
+void TDepart::BjoueVClick()
+{
+    if (!m_editor.RecordingLoaded)
+        return;
+    if (Tag(BjoueB) == 1) {
+        AP.SetActive(false);
+        BjoueB->setIcon(joueB);
+        SetTag(BjoueB, 0);
+    }
+    if (Tag(BjT) == 1) {
+        if (AP3)
+            AP3->SetActive(false);
+        BjT->setIcon(Ijjaune);
+        SetTag(BjT, 0);
+    }
+    if (Tag(BjoueV) == 0) {
+        APS.SetWave(&m_editor.WS1.Wave());
+        const auto [a, b] = m_editor.SelectionMs();
+        TWave& copy = APS.Wave();
+        copy.Delete(b, copy.Duration() > b ? copy.Duration() - b : 0);
+        copy.Delete(0, a);
+        APS.SetActive(true);
+        BjoueV->setIcon(Pause);
+        SetTag(BjoueV, 1);
+    } else {
+        BjoueV->setIcon(joueV);
+        APS.SetActive(false);
+        SetTag(BjoueV, 0);
+    }
+}
+
+void TDepart::APDeactivate()
+{
+    if (Tag(BjoueB) == 1) {
+        BjoueB->setIcon(joueB);
+        if (AP.Active())
+            AP.Stop();
+        SetTag(BjoueB, 0);
+    }
+}
+
+void TDepart::APSDeactivate()
+{
+    if (Tag(BjoueV) == 1) {
+        BjoueV->setIcon(joueV);
+        APS.SetActive(false);
+        SetTag(BjoueV, 0);
+    }
+}
+
+void TDepart::closeEvent(QCloseEvent* event)
+{
+    Guarded([&] { FormClose(); });
+    QMainWindow::closeEvent(event);
+}
+
+void TDepart::FormClose()
+{
+    if (Tag(BjoueB) == 1) {
+        AP.SetActive(false);
+        BjoueB->setIcon(joueB);
+        SetTag(BjoueB, 0);
+    }
+    if (Tag(BjoueV) == 1) {
+        APS.SetActive(false);
+        BjoueV->setIcon(joueV);
+        SetTag(BjoueV, 0);
+    }
+    if (Tag(BjT) == 1) {
+        if (AP3)
+            AP3->SetActive(false);
+        BjT->setIcon(Ijjaune);
+        SetTag(BjT, 0);
+    }
+    for (TWaveAudioIO* player :
+         {static_cast<TWaveAudioIO*>(AP2), static_cast<TWaveAudioIO*>(AP3), static_cast<TWaveAudioIO*>(&APS)})
+        if (player && player->Active())
+            player->SetActive(false);
+    if (AP.Active())
+        AP.Stop();
 }
 
 // ---- Loading --------------------------------------------------------------------------------------

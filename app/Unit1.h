@@ -2,6 +2,7 @@
 // (toolbar, clip strip, montage view), the menu and the status line that shows the hints.
 #pragma once
 
+#include "devices/WavePlayers.h"
 #include "editor/Editor.h"
 
 #include <QIcon>
@@ -13,12 +14,16 @@ class QLabel;
 class QMenu;
 class QScrollArea;
 class QScrollBar;
+class QTimer;
 class QToolButton;
 class TWaveformBox;
 
 class TDepart : public QMainWindow
 {
     Q_OBJECT
+    // First, so that it outlives the players that read its recording.
+    TEditor m_editor;
+
 public:
     explicit TDepart(QWidget* parent = nullptr);
 
@@ -40,6 +45,19 @@ public:
     void SBChange(int position);
     void PBPaint();
     void ShowSelection();
+    void PBMouseDown(Qt::MouseButton button, int x);
+    void PBMouseMove(int x);
+    void PBMouseUp(Qt::MouseButton button, int x);
+    void TdecalTimer();
+    void BjoueBClick();
+    void BjoueVClick();
+    void APDeactivate();
+    void APSDeactivate();
+    void FormClose();
+
+    // The playing flag of a play button: 1 while its player plays.
+    static int Tag(const QWidget* button);
+    static void SetTag(QWidget* button, int tag);
 
     TEditor& Editor() { return m_editor; }
     const TEditor& Editor() const { return m_editor; }
@@ -101,9 +119,18 @@ public:
     QAction* AproposdeSonalto1;
     QAction* Quitter2;
 
+    // Players of the recording (AP reads WS1) and of the selection (APS plays its own cut copy); the
+    // montage's preview and montage players, when the montage has them.
+    TStockAudioPlayer AP;
+    TAudioPlayer APS;
+    TAudioPlayer* AP2 = nullptr;
+    TAudioPlayer* AP3 = nullptr;
+    QTimer* Tdecal;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void createEditorBand(QWidget* surface);
@@ -111,7 +138,8 @@ private:
     void createMenu();
     QToolButton* toolButton(QWidget* parent, const char* name, QRect bounds, const QString& hint,
                             const QIcon& glyph = QIcon());
-    QLabel* infoLabel(QWidget* parent, const char* name, QRect bounds, const QColor& back, const QString& hint);
+    QLabel* infoLabel(QWidget* parent, const char* name, QRect bounds, const QColor& back,
+                      const QString& hint);
     void setHint(QWidget* control, const QString& hint);
     void syncScrollBar();
 
@@ -119,9 +147,8 @@ private:
     void SpeedButton4MouseMove(QObject* button);
     void Label1MouseMove(QObject* label);
     void FormMouseMove();
-    void PBMouseMove(int x);
+    void syncTimer();
 
-    TEditor m_editor;
     QWidget* m_recordingWindow = nullptr;
     QWidget* m_helpWindow = nullptr;
     bool m_syncingScrollBar = false;

@@ -5,31 +5,13 @@
 #include "platform/HeapBlock.h"
 #include "platform/Riff.h"
 #include "platform/Stream.h"
+#include "platform/WaveFormat.h"
 
 #include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-static_assert(std::endian::native == std::endian::little, "wave images are read in place as little-endian");
-
-constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
-
-#pragma pack(push, 1)
-// The 18-byte format record of a "fmt " chunk, followed in memory by cbSize extra bytes.
-struct TWaveFormatEx
-{
-    std::uint16_t wFormatTag;
-    std::uint16_t nChannels;
-    std::uint32_t nSamplesPerSec;
-    std::uint32_t nAvgBytesPerSec;
-    std::uint16_t nBlockAlign;
-    std::uint16_t wBitsPerSample;
-    std::uint16_t cbSize;
-};
-#pragma pack(pop)
-static_assert(sizeof(TWaveFormatEx) == 18);
 
 // A format record with its extra bytes, as read from a "fmt " chunk: never shorter than 18 bytes,
 // and never shorter than 18 + cbSize.

@@ -24,7 +24,9 @@ int memoryMode(const std::string& path)
     TEditor editor;
     if (editor.LoadRecording(path) != TEditor::LoadResult::Loaded)
         return 1;
-    struct stat st {};
+    struct stat st
+    {
+    };
     ::stat(path.c_str(), &st);
     std::printf("%lld %lld %lld\n", PeakResidentBytes() - base, static_cast<long long>(st.st_size),
                 static_cast<long long>(editor.WS1.Wave().Size()));
@@ -81,7 +83,8 @@ int main(int argc, char* argv[])
         editor.ZoomIn();
     editor.ScrollTo(editor.SB.Max / 2);
     const double zoomed = paintMs(editor, image);
-    std::printf("%-44s %8.3f ms  (target < 2 ms: %s)\n", "PBPaint, 1900 px, full view", full, full < 2 ? "ok" : "MISSED");
+    std::printf("%-44s %8.3f ms  (target < 2 ms: %s)\n", "PBPaint, 1900 px, full view", full,
+                full < 2 ? "ok" : "MISSED");
     std::printf("%-44s %8.3f ms  (target < 2 ms: %s)\n", "PBPaint, 1900 px, zoomed 64x", zoomed,
                 zoomed < 2 ? "ok" : "MISSED");
 

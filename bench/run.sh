@@ -6,3 +6,13 @@ data="$build/bench-data"
 mkdir -p "$data"
 "$build/bench/bench_audio" "$data"
 "$build/bench/bench_editor" "$data"
+
+# Playback runs on a private sound server with a null sink, so that it measures the same thing on every
+# machine, with or without a sound card.
+server="$build/pulse-bench"
+if scripts/pulse-test-server.sh start "$server" && [ -S "$server/native" ]; then
+    PULSE_SERVER="unix:$server/native" "$build/bench/bench_playback" "$data" || true
+    scripts/pulse-test-server.sh stop "$server"
+else
+    "$build/bench/bench_playback" "$data" || true
+fi

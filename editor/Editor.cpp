@@ -89,6 +89,8 @@ TEditor::LoadResult TEditor::LoadRecording(const std::string& fileName)
         WStest.Wave().Clear();
         return LoadResult::Refused;
     }
+    if (OnReplacingRecording)
+        OnReplacingRecording();
     SourceFileName = fileName;
     // The staged bytes move into WS1 instead of being copied: an hour-long recording is held once.
     WS1.Wave().SwapContent(WStest.Wave());
@@ -226,13 +228,101 @@ bool TEditor::FullView()
 void TEditor::ScrollPositionChanged()
 {
     if (RecordingLoaded)
-        FirstVisibleSample = static_cast<std::int32_t>(RoundHalfEven(SB.Position / static_cast<long double>(Scale)));
+        FirstVisibleSample =
+            static_cast<std::int32_t>(RoundHalfEven(SB.Position / static_cast<long double>(Scale)));
 }
 
 void TEditor::ScrollTo(int position)
 {
     SB.SetPosition(position);
     ScrollPositionChanged();
+}
+
+// ---- Mouse selection ------------------------------------------------------------------------------
+
+std::uint32_t TEditor::ColumnToSample(std::int64_t x) const
+{
+    if (SampleCount == 0 || Scale <= 0)
+        return 0;
+    const std::int64_t sample = RoundHalfEven((x + SB.Position) / static_cast<long double>(Scale));
+    // The last columns of a zoomed strip can round one past the last sample.
+    return static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(sample, 0, static_cast<std::int64_t>(SampleCount) - 1));
+}
+
+bool TEditor::MouseDown(int button, int x)
+{
+    if (!RecordingLoaded)
+        return false;
+    if (button == 1) {
+        DragMode = 1;
+        SelStart = ColumnToSample(x);
+    } else if (button == 2) {
+        DragMode = 2;
+        SelEnd = ColumnToSample(x);
+    }
+    return true;
+}
+
+bool TEditor::MouseMove(int x)
+{
+    if (!RecordingLoaded || DragMode == 0)
+        return false;
+    DragX = std::clamp(x, 0, BoxWidth - 1);
+    if (DragX < EdgeMargin && SB.Position > 0) {
+        AutoScrollDir = -1;
+        TdecalEnabled = true;
+    }
+    if (BoxWidth - EdgeMargin < DragX && SB.Position < SB.Max) {
+        AutoScrollDir = 1;
+        TdecalEnabled = true;
+    }
+    if (EdgeMargin < DragX && DragX < BoxWidth - EdgeMargin) {
+        AutoScrollDir = 0;
+        TdecalEnabled = false;
+    }
+    if (DragMode == 1)
+        SelStart = ColumnToSample(DragX);
+    else if (DragMode == 2)
+        SelEnd = ColumnToSample(DragX);
+    return true;
+}
+
+void TEditor::MouseUp(int x)
+{
+    DragX = std::clamp(x, 0, std::max(BoxWidth - 1, 0));
+    if (RecordingLoaded) {
+        if (DragMode == 1)
+            SelStart = ColumnToSample(DragX);
+        else if (DragMode == 2)
+            SelEnd = ColumnToSample(DragX);
+    }
+    DragMode = 0;
+    AutoScrollDir = 0;
+    TdecalEnabled = false;
+}
+
+bool TEditor::AutoScrollTick()
+{
+    if (!RecordingLoaded || AutoScrollDir == 0)
+        return false;
+    if (AutoScrollDir < 0) {
+        ScrollTo(std::max(SB.Position - TScrollBarState::LargeChange, 0));
+        SelStart = ColumnToSample(0);
+    } else {
+        ScrollTo(std::min(SB.Position + TScrollBarState::LargeChange, SB.Max));
+        SelEnd = ColumnToSample(BoxWidth);
+    }
+    return true;
+}
+
+std::pair<std::uint32_t, std::uint32_t> TEditor::SelectionMs() const
+{
+    const std::uint32_t a = SampleToMs(SelStart);
+    std::uint32_t b = SampleToMs(SelEnd);
+    if (b <= a)
+        b = a + 1;
+    return {a, b};
 }
 
 TWaveformPicture TEditor::Picture() const
@@ -249,8 +339,8 @@ TWaveformPicture TEditor::Picture() const
     picture.TraceY.resize(static_cast<std::size_t>(std::max(BoxWidth, 0)));
     const std::int64_t last = static_cast<std::int64_t>(SampleCount) - 1;
     for (int x = 0; x < BoxWidth; ++x) {
-        const std::int64_t i =
-            std::min<std::int64_t>(FirstVisibleSample + RoundHalfEven(x / static_cast<long double>(Scale)), last);
+        const std::int64_t i = std::min<std::int64_t>(
+            FirstVisibleSample + RoundHalfEven(x / static_cast<long double>(Scale)), last);
         const int v = SampleAt(static_cast<std::uint32_t>(std::max<std::int64_t>(i, 0)));
         picture.TraceY[static_cast<std::size_t>(x)] =
             picture.Middle + static_cast<int>(RoundHalfEven(static_cast<long double>(v) * k));

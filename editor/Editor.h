@@ -6,6 +6,7 @@
 #include "audio/WaveStorage.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,8 @@ std::string FormatTime(std::uint32_t ms);
 
 // A horizontal scroll bar's values, in pixels of the view's strip. Setting the range clamps the
 // position; the callers recompute what depends on the position afterwards.
-struct TScrollBarState {
+struct TScrollBarState
+{
     int Min = 0;
     int Max = 0;
     int Position = 0;
@@ -27,7 +29,8 @@ struct TScrollBarState {
 };
 
 // What the waveform box shows: the blue and green bands and one trace point per column.
-struct TWaveformPicture {
+struct TWaveformPicture
+{
     bool Loaded = false;
     std::int64_t SelectionLeft = 0;  // xs: may lie outside the box
     std::int64_t SelectionRight = 0; // xe
@@ -39,7 +42,11 @@ struct TWaveformPicture {
 class TEditor
 {
 public:
-    enum class LoadResult { Loaded, Refused };
+    enum class LoadResult
+    {
+        Loaded,
+        Refused
+    };
 
     // The waveform box's size, set by the window that shows it.
     int BoxWidth = 620;
@@ -67,6 +74,8 @@ public:
     // formats, makes it the recording shown whole and selected whole. A refused file leaves the previous
     // recording as it was; an unreadable one raises the stream's error, with the same guarantee.
     LoadResult LoadRecording(const std::string& fileName);
+    // Called when an accepted file is about to replace the recording (players reading it stop here).
+    std::function<void()> OnReplacingRecording;
     // Whether the staged wave is one of the PCM formats; folds stereo to mono whatever the answer.
     bool AcceptFormat();
 
@@ -89,6 +98,18 @@ public:
     void ScrollTo(int position);
 
     TWaveformPicture Picture() const;
+
+    // Mouse selection in the waveform box. Each returns whether the box must be redrawn; the auto-scroll
+    // timer's state is TdecalEnabled.
+    bool MouseDown(int button, int x); // button 1 left, 2 right, anything else changes no bound
+    bool MouseMove(int x);
+    void MouseUp(int x);
+    bool AutoScrollTick();
+    // The sample under column x of the box: (x + scroll position) / Scale, rounded, within the recording.
+    std::uint32_t ColumnToSample(std::int64_t x) const;
+    // The selection in milliseconds as the label shows it, never empty: the end is at least start + 1.
+    std::pair<std::uint32_t, std::uint32_t> SelectionMs() const;
+    bool TdecalEnabled = false;
 
     // Zooming in stops here: beyond it a sample is wider than a finger-width on screen.
     static constexpr float MaxScale = 16.0F;

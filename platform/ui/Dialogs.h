@@ -3,11 +3,15 @@
 #pragma once
 
 #include <QString>
-
 #include <exception>
 #include <functional>
 
-enum class DialogKind { Message, Error, Question };
+enum class DialogKind
+{
+    Message,
+    Error,
+    Question
+};
 
 // Returns the answer for a question (true: Yes); ignored for the other kinds.
 using DialogHook = std::function<bool(DialogKind kind, const QString& caption, const QString& text)>;

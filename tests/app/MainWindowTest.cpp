@@ -11,15 +11,15 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {
 
-struct Shown {
+struct Shown
+{
     DialogKind kind;
     QString caption;
     QString text;
@@ -67,11 +67,12 @@ protected:
     std::vector<Shown> shown;
 };
 
-struct Expected {
+struct Expected
+{
     QRect workArea;
     QSize size;
-    int pbWidth, sb1Width, laideTop, pb2Height, sdroite, ssdroite, label12, bmp3, bwave, bjt, bajoute, baide, label11,
-        label2, label1;
+    int pbWidth, sb1Width, laideTop, pb2Height, sdroite, ssdroite, label12, bmp3, bwave, bjt, bajoute, baide,
+        label11, label2, label1;
 };
 
 class LayoutTest : public MainWindowTest, public testing::WithParamInterface<Expected>
@@ -109,11 +110,41 @@ INSTANTIATE_TEST_SUITE_P(
     WorkAreas, LayoutTest,
     testing::Values(
         // A work area from the screen's origin.
-        Expected{{0, 0, 1280, 800}, {1280, 799}, 1256, 1212, 727, 323, 1244, 1261, 1171, 1122, 1073, 1008, 627, 1239,
-                 1134, 885, 812},
+        Expected{{0, 0, 1280, 800},
+                 {1280, 799},
+                 1256,
+                 1212,
+                 727,
+                 323,
+                 1244,
+                 1261,
+                 1171,
+                 1122,
+                 1073,
+                 1008,
+                 627,
+                 1239,
+                 1134,
+                 885,
+                 812},
         // A task bar at the left and at the top: the right and bottom edges still give the size.
-        Expected{{100, 50, 1024, 700}, {1124, 749}, 1100, 1056, 677, 273, 1088, 1105, 1015, 966, 917, 852, 549, 1083,
-                 978, 729, 656}));
+        Expected{{100, 50, 1024, 700},
+                 {1124, 749},
+                 1100,
+                 1056,
+                 677,
+                 273,
+                 1088,
+                 1105,
+                 1015,
+                 966,
+                 917,
+                 852,
+                 549,
+                 1083,
+                 978,
+                 729,
+                 656}));
 
 TEST_F(MainWindowTest, StartsWithEmptyLabelsAndTheSaveCommandsDisabled)
 {
@@ -126,7 +157,8 @@ TEST_F(MainWindowTest, StartsWithEmptyLabelsAndTheSaveCommandsDisabled)
     for (QWidget* control : {static_cast<QWidget*>(w.Bmp3), static_cast<QWidget*>(w.Bsauver),
                              static_cast<QWidget*>(w.Bwave), static_cast<QWidget*>(w.BjT)})
         EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
-    for (QAction* item : {w.Sauvergarderunprojet1, w.Exporterlemontageauformatwave1, w.Exporterlemontageauformatmp31})
+    for (QAction* item :
+         {w.Sauvergarderunprojet1, w.Exporterlemontageauformatwave1, w.Exporterlemontageauformatmp31})
         EXPECT_FALSE(item->isEnabled()) << item->text().toStdString();
     for (QAction* item : {w.Nouveauprojet1, w.Ouvrirunprojet1, w.Quitter1, w.Ouvrirunenregistrement1,
                           w.Zoomavant1, w.Zoomarrire1, w.Vueentire1, w.Zoomsurlaslection1, w.Quitter2})
@@ -213,7 +245,8 @@ TEST_F(MainWindowTest, LoadShowsTheLabelsAndARefusalKeepsThem)
     Guarded([&] { w.LoadRecording(QString::fromStdString(folder() + "absent.wav")); });
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[1].kind, DialogKind::Error);
-    EXPECT_EQ(shown[1].text, QString::fromStdString("Impossible d'ouvrir le fichier " + folder() + "absent.wav"));
+    EXPECT_EQ(shown[1].text,
+              QString::fromStdString("Impossible d'ouvrir le fichier " + folder() + "absent.wav"));
     EXPECT_EQ(w.Editor().SampleCount, 44100u);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr); // the busy pointer is gone
 }
@@ -247,7 +280,9 @@ TEST_F(MainWindowTest, WaveformPixelsFollowZoomAndScroll)
     EXPECT_EQ(band(box, 199), green);
     EXPECT_EQ(band(box, 200), blue);
     // The trace: column x shows sample 4x, value 64x, at row 72 + round(64x * 145 / 65536).
-    const auto row = [](int value) { return 72 + static_cast<int>(std::nearbyintl(value * (145.0L / 65536))); };
+    const auto row = [](int value) {
+        return 72 + static_cast<int>(std::nearbyintl(value * (145.0L / 65536)));
+    };
     for (int x : {10, 150, 300})
         EXPECT_EQ(box.pixelColor(x, row(64 * x)), QColor(Qt::white)) << x;
 

@@ -1,13 +1,13 @@
 // The editor's rules without a window: loading, the label texts, zoom and scroll arithmetic, and what
 // the waveform box draws.
-#include "audio/TestWaves.h"
 #include "editor/Editor.h"
 
-#include <gtest/gtest.h>
+#include "audio/TestWaves.h"
 
 #include <climits>
 #include <cmath>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {
@@ -24,8 +24,8 @@ std::string tempFolder()
 std::string writeFile(const std::string& name, const Bytes& bytes)
 {
     const std::string path = tempFolder() + name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -73,7 +73,8 @@ TEST(LoadRecording, StereoSixteenBitIsFoldedToMono)
 TEST(LoadRecording, LabelsShowTheFoldedFileFormat)
 {
     TEditor editor;
-    const std::string stereo11 = writeFile("stereo11.wav", CanonicalWave(PcmFormat(2, 11025, 16), Staircase16(50, 2)));
+    const std::string stereo11 =
+        writeFile("stereo11.wav", CanonicalWave(PcmFormat(2, 11025, 16), Staircase16(50, 2)));
     ASSERT_EQ(editor.LoadRecording(stereo11), TEditor::LoadResult::Loaded);
     EXPECT_EQ(editor.FormatText(), "11025 Hz 16 B");
 
@@ -129,10 +130,10 @@ TEST(LoadRecording, RefusedFilesKeepThePreviousRecording)
     TWaveFormatEx floatFormat = PcmFormat(1, 44100, 16);
     floatFormat.wFormatTag = 3;
     const Bytes notPcm = CanonicalWave(floatFormat, Staircase16(10, 1));
-    for (const auto& [name, bytes] : {std::pair{"texte.wav", text}, std::pair{"un-octet.wav", oneByte},
-                                      std::pair{"un-octet-16.wav", oneByteSixteen},
-                                      std::pair{"demi-trame.wav", halfFrame}, std::pair{"32000.wav", oddRate},
-                                      std::pair{"float.wav", notPcm}, std::pair{"vide.wav", Bytes{}}}) {
+    for (const auto& [name, bytes] :
+         {std::pair{"texte.wav", text}, std::pair{"un-octet.wav", oneByte},
+          std::pair{"un-octet-16.wav", oneByteSixteen}, std::pair{"demi-trame.wav", halfFrame},
+          std::pair{"32000.wav", oddRate}, std::pair{"float.wav", notPcm}, std::pair{"vide.wav", Bytes{}}}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(editor.LoadRecording(writeFile(name, bytes)), TEditor::LoadResult::Refused);
         EXPECT_EQ(editor.SourceFileName, good);
@@ -341,7 +342,8 @@ TEST(Picture, BandsAndTraceFollowTheArithmetic)
     const float k = static_cast<float>(145.0L / 32768 / 2);
     for (int x = 0; x < 100; ++x)
         ASSERT_EQ(picture.TraceY[static_cast<std::size_t>(x)],
-                  72 + static_cast<int>(std::nearbyintl(static_cast<long double>(static_cast<std::int16_t>(128 * x)) * k)))
+                  72 + static_cast<int>(
+                           std::nearbyintl(static_cast<long double>(static_cast<std::int16_t>(128 * x)) * k)))
             << x;
     editor.SelEnd = 50;
     EXPECT_FALSE(editor.Picture().SelectionShown);
@@ -354,10 +356,12 @@ TEST(Picture, ShortRecordingRepeatsSamplesAndEndsOnTheLast)
     ASSERT_EQ(editor.LoadRecording(monoRamp("steps.wav", 8000, 10, 1000)), TEditor::LoadResult::Loaded);
     const TWaveformPicture picture = editor.Picture();
     const float k = static_cast<float>(145.0L / 32768 / 2);
-    const auto yOf = [&](int v) { return 72 + static_cast<int>(std::nearbyintl(static_cast<long double>(v) * k)); };
+    const auto yOf = [&](int v) {
+        return 72 + static_cast<int>(std::nearbyintl(static_cast<long double>(v) * k));
+    };
     EXPECT_EQ(picture.TraceY[0], yOf(0));
-    EXPECT_EQ(picture.TraceY[4], yOf(0));  // 4 / 10 = 0.4
-    EXPECT_EQ(picture.TraceY[5], yOf(0));  // 0.5: half to even
+    EXPECT_EQ(picture.TraceY[4], yOf(0));     // 4 / 10 = 0.4
+    EXPECT_EQ(picture.TraceY[5], yOf(0));     // 0.5: half to even
     EXPECT_EQ(picture.TraceY[15], yOf(2000)); // 1.5 to 2
     EXPECT_EQ(picture.TraceY[99], yOf(9000)); // 9.9 to 10, held at the last sample
 }

@@ -1,0 +1,385 @@
+#include "devices/WaveOut.h"
+
+#include "platform/MulDiv.h"
+
+#include <thread>
+
+TWaveAudioOut::TWaveAudioOut() = default;
+
+TWaveAudioOut::~TWaveAudioOut()
+{
+    Destroying();
+}
+
+// ---- Device information ---------------------------------------------------------------------------
+
+int TWaveAudioOut::GetNumDevs()
+{
+    return static_cast<int>(waveOutGetNumDevs());
+}
+
+std::string TWaveAudioOut::GetDeviceName()
+{
+    WAVEOUTCAPS caps;
+    return waveOutGetDevCaps(m_deviceId, caps) == MMSYSERR_NOERROR ? caps.szPname : std::string();
+}
+
+std::set<TPCMFormat> TWaveAudioOut::GetDeviceFormats()
+{
+    std::set<TPCMFormat> formats;
+    WAVEOUTCAPS caps;
+    if (waveOutGetDevCaps(m_deviceId, caps) != MMSYSERR_NOERROR)
+        return formats;
+    formats = {Mono8Bit8000Hz, Stereo8bit8000Hz, Mono16bit8000Hz, Stereo16bit8000Hz};
+    const std::pair<std::uint32_t, TPCMFormat> bits[] = {
+        {WAVE_FORMAT_1M08, Mono8bit11025Hz},  {WAVE_FORMAT_1S08, Stereo8bit11025Hz},
+        {WAVE_FORMAT_1M16, Mono16bit11025Hz}, {WAVE_FORMAT_1S16, Stereo16bit11025Hz},
+        {WAVE_FORMAT_2M08, Mono8bit22050Hz},  {WAVE_FORMAT_2S08, Stereo8bit22050Hz},
+        {WAVE_FORMAT_2M16, Mono16bit22050Hz}, {WAVE_FORMAT_2S16, Stereo16bit22050Hz},
+        {WAVE_FORMAT_4M08, Mono8bit44100Hz},  {WAVE_FORMAT_4S08, Stereo8bit44100Hz},
+        {WAVE_FORMAT_4M16, Mono16bit44100Hz}, {WAVE_FORMAT_4S16, Stereo16bit44100Hz},
+    };
+    for (const auto& [bit, format] : bits)
+        if (caps.dwFormats & bit)
+            formats.insert(format);
+    return formats;
+}
+
+TWaveOutDeviceSupports TWaveAudioOut::DeviceSupports()
+{
+    WAVEOUTCAPS caps;
+    if (waveOutGetDevCaps(m_deviceId, caps) != MMSYSERR_NOERROR)
+        return 0;
+    TWaveOutDeviceSupports supports = 0;
+    if (caps.dwSupport & WAVECAPS_VOLUME) {
+        supports |= dsVolume;
+        if (caps.dwSupport & WAVECAPS_LRVOLUME)
+            supports |= dsStereoVolume;
+    }
+    if (caps.dwSupport & WAVECAPS_PITCH)
+        supports |= dsPitch;
+    if (caps.dwSupport & WAVECAPS_PLAYBACKRATE)
+        supports |= dsPlaybackRate;
+    if (caps.dwSupport & WAVECAPS_SAMPLEACCURATE)
+        supports |= dsPosition;
+    if (!(caps.dwSupport & WAVECAPS_SYNC))
+        supports |= dsAsynchronize;
+    return supports;
+}
+
+std::uint32_t TWaveAudioOut::GetPosition()
+{
+    if (!GetActive())
+        return 0;
+    MMTIME time;
+    time.wType = MMTIME::Ms;
+    return Success(waveOutGetPosition(m_handle, time)) ? MMTimeToMs(time) : 0;
+}
+
+std::string TWaveAudioOut::GetErrorText(MMRESULT code)
+{
+    std::string text;
+    return waveOutGetErrorText(code, text) == MMSYSERR_NOERROR ? text : std::string();
+}
+
+MMRESULT TWaveAudioOut::ValidateDevice()
+{
+    WAVEOUTCAPS caps;
+    return waveOutGetDevCaps(m_deviceId, caps);
+}
+
+bool TWaveAudioOut::QueryFormat(const TWaveFormatEx& format)
+{
+    return waveOutOpen(nullptr, m_deviceId, &format, nullptr, WAVE_FORMAT_QUERY) == MMSYSERR_NOERROR;
+}
+
+// ---- Volume, pitch, rate --------------------------------------------------------------------------
+
+std::uint16_t TWaveAudioOut::Volume()
+{
+    std::uint32_t volume = 0;
+    if (GetActive() && (DeviceSupports() & dsVolume) &&
+        waveOutGetVolume(m_handle, volume) == MMSYSERR_NOERROR)
+        return static_cast<std::uint16_t>(MulDiv(static_cast<std::int32_t>(volume & 0xFFFF), 100, 65535));
+    return m_volume;
+}
+
+void TWaveAudioOut::SetVolume(std::uint16_t value)
+{
+    if (value == m_volume)
+        return;
+    m_volume = value;
+    if (GetActive() && (m_options & woSetVolume) && (DeviceSupports() & dsVolume))
+        Success(waveOutSetVolume(m_handle, static_cast<std::uint32_t>(MulDiv(m_volume, 65535, 100))));
+}
+
+double TWaveAudioOut::Pitch()
+{
+    if (!GetActive())
+        return m_pitch;
+    std::uint32_t value = 0;
+    if ((DeviceSupports() & dsPitch) && Success(waveOutGetPitch(m_handle, value)))
+        return FromFixed1616(value);
+    return 1.0;
+}
+
+void TWaveAudioOut::SetPitch(double value)
+{
+    if (value == m_pitch)
+        return;
+    m_pitch = value;
+    if (GetActive() && (m_options & woSetPitch) && (DeviceSupports() & dsPitch))
+        Success(waveOutSetPitch(m_handle, ToFixed1616(m_pitch)));
+}
+
+double TWaveAudioOut::PlaybackRate()
+{
+    if (!GetActive())
+        return m_playbackRate;
+    std::uint32_t value = 0;
+    if ((DeviceSupports() & dsPlaybackRate) && Success(waveOutGetPlaybackRate(m_handle, value)))
+        return FromFixed1616(value);
+    return 1.0;
+}
+
+void TWaveAudioOut::SetPlaybackRate(double value)
+{
+    if (value == m_playbackRate)
+        return;
+    m_playbackRate = value;
+    if (GetActive() && (m_options & woSetPlaybackRate) && (DeviceSupports() & dsPlaybackRate))
+        Success(waveOutSetPlaybackRate(m_handle, ToFixed1616(m_playbackRate)));
+}
+
+void TWaveAudioOut::SetOptions(TWaveOutOptions value)
+{
+    if (value == m_options)
+        return;
+    m_options = value;
+    if (GetActive())
+        ApplyOptions();
+}
+
+void TWaveAudioOut::ApplyOptions()
+{
+    const TWaveOutDeviceSupports supports = DeviceSupports();
+    if ((m_options & woSetVolume) && (supports & dsVolume))
+        Success(waveOutSetVolume(m_handle, static_cast<std::uint32_t>(MulDiv(m_volume, 65535, 100))));
+    if ((m_options & woSetPitch) && (supports & dsPitch))
+        Success(waveOutSetPitch(m_handle, ToFixed1616(m_pitch)));
+    if ((m_options & woSetPlaybackRate) && (supports & dsPlaybackRate))
+        Success(waveOutSetPlaybackRate(m_handle, ToFixed1616(m_playbackRate)));
+}
+
+// ---- Pause ----------------------------------------------------------------------------------------
+
+bool TWaveAudioOut::Pause()
+{
+    if (m_paused)
+        return false;
+    if (GetActive() && !Success(waveOutPause(m_handle)))
+        return false;
+    m_paused = true;
+    DoPause();
+    return true;
+}
+
+bool TWaveAudioOut::Resume()
+{
+    if (!m_paused)
+        return false;
+    if (GetActive() && !Success(waveOutRestart(m_handle)))
+        return false;
+    m_paused = false;
+    DoResume();
+    return true;
+}
+
+// ---- Open and close -------------------------------------------------------------------------------
+
+bool TWaveAudioOut::InternalOpen()
+{
+    if (GetActive()) {
+        if (m_closing)
+            return false;
+        throw EWaveAudioInvalidOperation("Device is aleardy open");
+    }
+    WaveFormatBlock storage;
+    const TWaveFormatEx* format = GetWaveFormat(storage);
+    if (!Success(waveOutOpen(nullptr, m_deviceId, format, nullptr, WAVE_FORMAT_QUERY)))
+        return false;
+    std::memcpy(&m_currentFormat, format, 16);
+    m_currentFormat.cbSize = 0;
+    m_closeRequested = false;
+    return Success(waveOutOpen(&m_handle, m_deviceId, format, &CallbackQueue(), CALLBACK_WINDOW));
+}
+
+bool TWaveAudioOut::InternalClose()
+{
+    // Only a stop already under way makes this one do nothing. Data that has merely run out still
+    // leaves buffers at the device, reading the player's memory: the stop must wait for them too.
+    if (m_stopping)
+        return false;
+    if (!GetActive())
+        throw EWaveAudioInvalidOperation("Device is aleardy close");
+    m_stopping = true;
+    m_closing = true;
+    bool result = true;
+    try {
+        if (ActiveBufferCount() > 0) {
+            result = Success(waveOutReset(m_handle));
+        } else if (!m_closeRequested) {
+            m_closeRequested = true;
+            result = Success(waveOutClose(m_handle));
+        }
+        std::this_thread::yield();
+        if (result)
+            WaitForClose();
+    } catch (...) {
+        m_stopping = false;
+        m_closing = false;
+        throw;
+    }
+    m_stopping = false;
+    m_closing = false;
+    return result;
+}
+
+void TWaveAudioOut::DoWaveOutOpen()
+{
+    m_closing = false;
+    ApplyOptions();
+    m_paused = m_paused && Success(waveOutPause(m_handle));
+    QueueBuffers();
+    DoActivate();
+}
+
+void TWaveAudioOut::DoWaveOutClose()
+{
+    m_handle = 0;
+    DoDeactivate();
+}
+
+void TWaveAudioOut::QueueBuffers()
+{
+    for (int i = ActiveBufferCount(); i < m_bufferCount; ++i) {
+        if (!GetActive() || m_closing)
+            break;
+        CallbackQueue().Push(MM_WOM_DONE, nullptr);
+    }
+}
+
+// ---- The refill cycle -----------------------------------------------------------------------------
+
+void TWaveAudioOut::DoWaveOutDone(WAVEHDR* header)
+{
+    // The last steps run whatever happens in the first ones, so that a failure still ends playback.
+    const auto finish = [this, &header] {
+        if (m_closing && header) {
+            if ((header->dwFlags & WHDR_PREPARED) && GetActive())
+                waveOutUnprepareHeader(m_handle, header);
+            ReallocateBuffer(header, 0, nullptr);
+        }
+        if (m_closing && ActiveBufferCount() == 0 && GetActive() && !m_closeRequested) {
+            m_closeRequested = true;
+            Success(waveOutClose(m_handle));
+        }
+    };
+    try {
+        if (header && GetActive())
+            Success(waveOutUnprepareHeader(m_handle, header));
+        // The buffer about to be filled counts, whether it came back or is to be created.
+        const int buffers = ActiveBufferCount() + (header ? 0 : 1);
+        if (!m_closing && GetActive() && buffers <= m_bufferCount) {
+            std::uint32_t n = 0;
+            std::uint32_t loops = 0;
+            if (m_copyMode) {
+                if (ReallocateBuffer(header, CalcBufferSize(), nullptr)) {
+                    n = ReadData(header->lpData, header->dwBufferLength, loops);
+                    if (n < header->dwBufferLength)
+                        ReallocateBuffer(header, n, nullptr);
+                }
+            } else {
+                std::uint8_t* buffer = nullptr;
+                bool freeIt = true;
+                n = GetDataPtr(buffer, loops, freeIt);
+                if (!buffer)
+                    n = 0;
+                ReallocateBuffer(header, n, buffer);
+                if (header && freeIt && buffer)
+                    header->dwUser = reinterpret_cast<std::uintptr_t>(this);
+            }
+            m_closing = m_closing || n == 0;
+            if (!m_closing && header) {
+                if (loops != 0) {
+                    header->dwFlags = WHDR_BEGINLOOP;
+                    header->dwLoops = loops;
+                }
+                WriteBuffer(header);
+            }
+        } else if (header && !m_closing) {
+            // BufferCount was lowered while playing: this one is not sent again.
+            ReallocateBuffer(header, 0, nullptr);
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+bool TWaveAudioOut::WriteBuffer(WAVEHDR* header)
+{
+    bool preparedHere = false;
+    if (!(header->dwFlags & WHDR_PREPARED)) {
+        if (!Success(waveOutPrepareHeader(m_handle, header)))
+            return false;
+        preparedHere = true;
+    }
+    try {
+        DoData(header->lpData, header->dwBufferLength);
+        DoLevel(header->lpData, header->dwBufferLength);
+        if (Success(waveOutWrite(m_handle, header)))
+            return true;
+    } catch (...) {
+        if (preparedHere)
+            waveOutUnprepareHeader(m_handle, header);
+        throw;
+    }
+    if (preparedHere)
+        waveOutUnprepareHeader(m_handle, header);
+    return false;
+}
+
+bool TWaveAudioOut::QueueData(std::uint8_t* buffer, std::uint32_t size, bool freeIt, std::uint32_t loops)
+{
+    WAVEHDR* header = nullptr;
+    if (!ReallocateBuffer(header, size, buffer))
+        return false;
+    if (freeIt)
+        header->dwUser = reinterpret_cast<std::uintptr_t>(this);
+    if (loops > 0) {
+        header->dwFlags = WHDR_BEGINLOOP;
+        header->dwLoops = loops;
+    }
+    try {
+        if (WriteBuffer(header))
+            return true;
+    } catch (...) {
+        ReallocateBuffer(header, 0, nullptr);
+        throw;
+    }
+    ReallocateBuffer(header, 0, nullptr);
+    return false;
+}
+
+std::uint32_t TWaveAudioOut::ReadData(std::uint8_t* /*buffer*/, std::uint32_t /*size*/,
+                                      std::uint32_t& /*loops*/)
+{
+    return 0;
+}
+
+std::uint32_t TWaveAudioOut::GetDataPtr(std::uint8_t*& /*buffer*/, std::uint32_t& /*loops*/, bool& /*freeIt*/)
+{
+    return 0;
+}

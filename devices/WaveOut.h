@@ -1,0 +1,90 @@
+// The wave output component: opens an output device, keeps BufferCount buffers of BufferLength
+// milliseconds queued, refills each one as the device hands it back, and closes when the data runs
+// out or when told to stop. Where the data comes from is the players' business.
+#pragma once
+
+#include "devices/WaveIO.h"
+#include "platform/WaveOut.h"
+
+#include <cstdint>
+
+enum TWaveOutOption : unsigned
+{
+    woSetVolume = 1,
+    woSetPitch = 2,
+    woSetPlaybackRate = 4
+};
+using TWaveOutOptions = unsigned;
+
+enum TWaveOutDeviceSupport : unsigned
+{
+    dsVolume = 1,
+    dsStereoVolume = 2,
+    dsPitch = 4,
+    dsPlaybackRate = 8,
+    dsPosition = 16,
+    dsAsynchronize = 32,
+};
+using TWaveOutDeviceSupports = unsigned;
+
+class TWaveAudioOut : public TWaveAudioIO
+{
+public:
+    TWaveAudioOut();
+    ~TWaveAudioOut() override;
+
+    bool Pause() override;
+    bool Resume() override;
+    bool QueryFormat(const TWaveFormatEx& format) override;
+
+    TWaveOutDeviceSupports DeviceSupports();
+
+    std::uint16_t Volume();
+    void SetVolume(std::uint16_t value);
+    double Pitch();
+    void SetPitch(double value);
+    double PlaybackRate();
+    void SetPlaybackRate(double value);
+    TWaveOutOptions Options() const { return m_options; }
+    void SetOptions(TWaveOutOptions value);
+
+    // Sends an explicit block outside the refill cycle; freeIt gives the block to the device.
+    virtual bool QueueData(std::uint8_t* buffer, std::uint32_t size, bool freeIt, std::uint32_t loops);
+
+protected:
+    virtual bool WriteBuffer(WAVEHDR* header);
+    // Copy mode: fills buffer with up to size bytes; the number placed.
+    virtual std::uint32_t ReadData(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& loops);
+    // Direct mode: points buffer at the next block; its size.
+    virtual std::uint32_t GetDataPtr(std::uint8_t*& buffer, std::uint32_t& loops, bool& freeIt);
+
+    void DoWaveOutOpen() override;
+    void DoWaveOutClose() override;
+    void DoWaveOutDone(WAVEHDR* header) override;
+    int GetNumDevs() override;
+    bool GetActive() override { return m_handle != 0; }
+    bool GetPaused() override { return m_paused; }
+    std::string GetDeviceName() override;
+    std::set<TPCMFormat> GetDeviceFormats() override;
+    std::uint32_t GetPosition() override;
+    std::string GetErrorText(MMRESULT code) override;
+    MMRESULT ValidateDevice() override;
+    bool InternalOpen() override;
+    bool InternalClose() override;
+    void QueueBuffers() override;
+    void ApplyOptions();
+
+    HWAVEOUT m_handle = 0;
+    bool m_paused = false;
+    bool m_copyMode = true;
+    // The close has been asked of the device: a late buffer request must not ask again.
+    bool m_closeRequested = false;
+    // A stop asked through Active := false is in progress.
+    bool m_stopping = false;
+
+private:
+    std::uint16_t m_volume = 75;
+    double m_pitch = 1.0;
+    double m_playbackRate = 1.0;
+    TWaveOutOptions m_options = 0;
+};

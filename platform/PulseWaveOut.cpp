@@ -1,0 +1,893 @@
+#include "platform/PulseWaveOut.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <pulse/pulseaudio.h>
+#include <string>
+
+// Threads: one threaded mainloop per backend runs every callback of the context, the streams and the
+// timers. The GUI thread takes the mainloop's lock for each call; callbacks run with it held. The only
+// other lock touched under it is a NotificationQueue's own, which nothing here ever holds while waiting
+// for the mainloop.
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A server that has not answered by then is treated as absent: the caller falls back to ALSA.
+constexpr std::chrono::milliseconds kConnectTimeout = 1500ms;
+// For questions to a server that is already connected (volume, device name).
+constexpr std::chrono::milliseconds kReplyTimeout = 1000ms;
+// Reconnecting to a vanished server blocks the caller; without this, a program asking for the number
+// of devices in a loop would block in every call.
+constexpr std::chrono::milliseconds kRetryDelay = 3s;
+// How much sound the server holds ahead of the speaker. Stops and pauses do not wait for it (the server
+// rewinds), so it only trades wake-ups against the risk of gaps when the machine is busy.
+constexpr pa_usec_t kBufferUsec = 200 * PA_USEC_PER_MSEC;
+// How often the position is asked while playing: buffers come back at most this late.
+constexpr pa_usec_t kProgressUsec = 25 * PA_USEC_PER_MSEC;
+constexpr std::uint32_t kMaxRate = 384000;
+const char* const kDefaultDeviceName = "Sortie son";
+
+struct MainloopFree
+{
+    void operator()(pa_threaded_mainloop* m) const { pa_threaded_mainloop_free(m); }
+};
+struct ContextUnref
+{
+    void operator()(pa_context* c) const { pa_context_unref(c); }
+};
+struct StreamUnref
+{
+    void operator()(pa_stream* s) const { pa_stream_unref(s); }
+};
+struct ProplistFree
+{
+    void operator()(pa_proplist* p) const { pa_proplist_free(p); }
+};
+struct OperationUnref
+{
+    void operator()(pa_operation* o) const { pa_operation_unref(o); }
+};
+using MainloopPtr = std::unique_ptr<pa_threaded_mainloop, MainloopFree>;
+using ContextPtr = std::unique_ptr<pa_context, ContextUnref>;
+using StreamPtr = std::unique_ptr<pa_stream, StreamUnref>;
+using ProplistPtr = std::unique_ptr<pa_proplist, ProplistFree>;
+using OperationPtr = std::unique_ptr<pa_operation, OperationUnref>;
+
+// Fire-and-forget requests: the reply, if any, comes through the stream's own callbacks.
+void Forget(pa_operation* operation)
+{
+    if (operation)
+        pa_operation_unref(operation);
+}
+
+class MainloopLock
+{
+public:
+    explicit MainloopLock(pa_threaded_mainloop* mainloop) : m_mainloop(mainloop)
+    {
+        pa_threaded_mainloop_lock(m_mainloop);
+    }
+    ~MainloopLock() { pa_threaded_mainloop_unlock(m_mainloop); }
+    MainloopLock(const MainloopLock&) = delete;
+    MainloopLock& operator=(const MainloopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* m_mainloop;
+};
+
+bool FormatPlayable(const TWaveFormatEx& format)
+{
+    return format.wFormatTag == WAVE_FORMAT_PCM && (format.nChannels == 1 || format.nChannels == 2) &&
+           (format.wBitsPerSample == 8 || format.wBitsPerSample == 16) && format.nSamplesPerSec >= 1 &&
+           format.nSamplesPerSec <= kMaxRate &&
+           format.nBlockAlign == format.nChannels * format.wBitsPerSample / 8;
+}
+
+bool ValidDeviceId(int deviceId)
+{
+    return deviceId == 0 || deviceId == WAVE_MAPPER;
+}
+
+MMRESULT ResultOf(int paError)
+{
+    switch (paError) {
+    case PA_ERR_INVALID:
+    case PA_ERR_NOTSUPPORTED:
+        return WAVERR_BADFORMAT;
+    case PA_ERR_BUSY:
+    case PA_ERR_EXIST:
+    case PA_ERR_TOOLARGE:
+        return MMSYSERR_ALLOCATED;
+    case PA_ERR_NOENTITY:
+    case PA_ERR_CONNECTIONREFUSED:
+    case PA_ERR_CONNECTIONTERMINATED:
+    case PA_ERR_TIMEOUT:
+    case PA_ERR_KILLED:
+    case PA_ERR_BADSTATE:
+        return MMSYSERR_BADDEVICEID;
+    case PA_ERR_ACCESS:
+    case PA_ERR_AUTHKEY:
+        return MMSYSERR_NOTENABLED;
+    default:
+        return MMSYSERR_ERROR;
+    }
+}
+
+// Linear amplitude, as the program's volume slider means it, against the server's cubic scale.
+pa_volume_t ToPulseVolume(std::uint32_t word)
+{
+    return pa_sw_volume_from_linear(static_cast<double>(word & 0xFFFF) / 0xFFFF);
+}
+
+std::uint32_t FromPulseVolume(pa_volume_t volume)
+{
+    const double linear = std::clamp(pa_sw_volume_to_linear(volume), 0.0, 1.0);
+    return static_cast<std::uint32_t>(std::lround(linear * 0xFFFF));
+}
+
+// The mainloop thread, the context and what waits for them. Shared by the backend and its devices, so
+// that a device may outlive the backend that opened it.
+class PulseConnection
+{
+public:
+    static std::shared_ptr<PulseConnection> Connect()
+    {
+        std::shared_ptr<PulseConnection> connection(new PulseConnection);
+        connection->m_mainloop.reset(pa_threaded_mainloop_new());
+        if (!connection->m_mainloop)
+            return nullptr;
+        pa_threaded_mainloop_set_name(connection->m_mainloop.get(), "sonalto-son");
+        if (pa_threaded_mainloop_start(connection->m_mainloop.get()) < 0)
+            return nullptr;
+        {
+            const MainloopLock lock(connection->Mainloop());
+            if (!connection->StartContext())
+                return nullptr;
+        }
+        return connection;
+    }
+
+    ~PulseConnection()
+    {
+        if (!m_mainloop)
+            return;
+        {
+            const MainloopLock lock(Mainloop());
+            DropContext();
+        }
+        pa_threaded_mainloop_stop(m_mainloop.get());
+    }
+
+    PulseConnection(const PulseConnection&) = delete;
+    PulseConnection& operator=(const PulseConnection&) = delete;
+
+    pa_threaded_mainloop* Mainloop() const { return m_mainloop.get(); }
+    pa_mainloop_api* Api() const { return pa_threaded_mainloop_get_api(m_mainloop.get()); }
+    void Signal() const { pa_threaded_mainloop_signal(m_mainloop.get(), 0); }
+
+    // The rest with the mainloop locked.
+
+    pa_context* Context() const { return m_context.get(); }
+    bool Ready() const { return m_context && pa_context_get_state(m_context.get()) == PA_CONTEXT_READY; }
+
+    // Reconnects after the server went away (it restarts, e.g. after an update), at most every few seconds.
+    bool EnsureReady()
+    {
+        if (Ready())
+            return true;
+        if (m_context && PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context.get()))) {
+            WaitUntil([this] { return !Connecting(); }, kConnectTimeout);
+            return Ready();
+        }
+        if (std::chrono::steady_clock::now() - m_lastAttempt < kRetryDelay)
+            return false;
+        return StartContext();
+    }
+
+    // Waits until done() holds, for at most timeout. Whatever done() looks at must signal the mainloop
+    // when it changes.
+    bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+    {
+        if (done())
+            return true;
+        struct Alarm
+        {
+            pa_threaded_mainloop* mainloop;
+            bool rang = false;
+        } alarm{m_mainloop.get()};
+        const auto ring = [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+            auto* a = static_cast<Alarm*>(userdata);
+            a->rang = true;
+            pa_threaded_mainloop_signal(a->mainloop, 0);
+        };
+        const pa_usec_t delay = static_cast<pa_usec_t>(timeout.count()) * PA_USEC_PER_MSEC;
+        pa_time_event* event = nullptr;
+        if (m_context) {
+            // The monotonic clock: a change of the wall clock must not stretch the wait.
+            event = pa_context_rttime_new(m_context.get(), pa_rtclock_now() + delay, ring, &alarm);
+        } else {
+            struct timeval at;
+            pa_timeval_add(pa_gettimeofday(&at), delay);
+            event = Api()->time_new(Api(), &at, ring, &alarm);
+        }
+        if (!event)
+            return done();
+        while (!done() && !alarm.rang)
+            pa_threaded_mainloop_wait(m_mainloop.get());
+        Api()->time_free(event);
+        return done();
+    }
+
+    // Waits for a request's reply; cancelled (its callback will not run) when none comes in time.
+    bool Complete(pa_operation* raw)
+    {
+        if (!raw)
+            return false;
+        const OperationPtr operation(raw);
+        pa_operation_set_state_callback(
+            raw,
+            [](pa_operation*, void* mainloop) {
+                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+            },
+            m_mainloop.get());
+        WaitUntil([raw] { return pa_operation_get_state(raw) != PA_OPERATION_RUNNING; }, kReplyTimeout);
+        if (pa_operation_get_state(raw) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(raw);
+        pa_operation_set_state_callback(raw, nullptr, nullptr);
+        return pa_operation_get_state(raw) == PA_OPERATION_DONE;
+    }
+
+    // The description of the sink new streams go to, when the server names one.
+    std::optional<std::string> DefaultSinkDescription()
+    {
+        std::string sinkName;
+        const bool named = Complete(pa_context_get_server_info(
+            m_context.get(),
+            [](pa_context*, const pa_server_info* info, void* userdata) {
+                if (info && info->default_sink_name)
+                    *static_cast<std::string*>(userdata) = info->default_sink_name;
+            },
+            &sinkName));
+        if (!named || sinkName.empty())
+            return std::nullopt;
+        std::string description;
+        Complete(pa_context_get_sink_info_by_name(
+            m_context.get(), sinkName.c_str(),
+            [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+                if (eol == 0 && info && info->description)
+                    *static_cast<std::string*>(userdata) = info->description;
+            },
+            &description));
+        if (description.empty())
+            return std::nullopt;
+        return description;
+    }
+
+private:
+    PulseConnection() = default;
+
+    bool Connecting() const
+    {
+        if (!m_context)
+            return false;
+        const pa_context_state_t state = pa_context_get_state(m_context.get());
+        return state != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(state);
+    }
+
+    bool StartContext()
+    {
+        m_lastAttempt = std::chrono::steady_clock::now();
+        DropContext();
+        const ProplistPtr properties(pa_proplist_new());
+        pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_NAME, "Sonalto");
+        pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_ID, "sonalto");
+        pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_ICON_NAME, "sonalto");
+        m_context.reset(pa_context_new_with_proplist(Api(), "Sonalto", properties.get()));
+        if (!m_context)
+            return false;
+        pa_context_set_state_callback(
+            m_context.get(),
+            [](pa_context*, void* mainloop) {
+                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+            },
+            m_mainloop.get());
+        // No autospawn: a server that is not running already is not wanted; ALSA serves then.
+        if (pa_context_connect(m_context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            DropContext();
+            return false;
+        }
+        WaitUntil([this] { return !Connecting(); }, kConnectTimeout);
+        if (Ready())
+            return true;
+        DropContext();
+        return false;
+    }
+
+    void DropContext()
+    {
+        if (!m_context)
+            return;
+        pa_context_set_state_callback(m_context.get(), nullptr, nullptr);
+        pa_context_disconnect(m_context.get());
+        m_context.reset();
+    }
+
+    MainloopPtr m_mainloop;
+    ContextPtr m_context;
+    std::chrono::steady_clock::time_point m_lastAttempt;
+};
+
+// One open output: one stream at a time (a new one after Reset, so that its byte indices start at 0 again
+// and the position needs no guess about what a flush did to them).
+//
+// Byte counts below are indices into the current stream: m_fed bytes were written to it, m_queued bytes
+// were handed to Write (the difference, at most a partial frame or what the server did not ask for yet,
+// waits in the headers). A header comes back once the server reports the sound up to its end heard.
+class PulseWaveOutDevice final : public WaveOutDevice
+{
+public:
+    PulseWaveOutDevice(std::shared_ptr<PulseConnection> connection, const TWaveFormatEx& format,
+                       NotificationQueue* callback)
+        : m_connection(std::move(connection)), m_callback(callback)
+    {
+        m_spec.format = format.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+        m_spec.channels = static_cast<std::uint8_t>(format.nChannels);
+        m_spec.rate = format.nSamplesPerSec;
+        m_frame = format.nBlockAlign;
+    }
+
+    ~PulseWaveOutDevice() override
+    {
+        const MainloopLock lock(m_connection->Mainloop());
+        DropStream();
+    }
+
+    PulseWaveOutDevice(const PulseWaveOutDevice&) = delete;
+    PulseWaveOutDevice& operator=(const PulseWaveOutDevice&) = delete;
+
+    // With the mainloop locked: creates the stream and waits until the server accepts or refuses it.
+    MMRESULT Open()
+    {
+        if (const MMRESULT r = NewStream())
+            return r;
+        m_connection->WaitUntil(
+            [this] { return !m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_CREATING; },
+            kConnectTimeout);
+        if (m_stream && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY)
+            return MMSYSERR_NOERROR;
+        const MMRESULT result = m_streamFailed ? ResultOf(m_streamError) : MMSYSERR_BADDEVICEID;
+        DropStream();
+        return result;
+    }
+
+    MMRESULT Write(WAVEHDR* header) override
+    {
+        const MainloopLock lock(m_connection->Mainloop());
+        if (!m_stream || m_streamFailed) {
+            // The server went away or dropped the stream: try again with a new one.
+            if (!m_connection->EnsureReady())
+                return MMSYSERR_BADDEVICEID;
+            if (const MMRESULT r = NewStream())
+                return r;
+        }
+        m_queue.push_back({header, m_queued, m_queued + header->dwBufferLength});
+        m_queued += header->dwBufferLength;
+        Feed();
+        StartProgress();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Pause() override
+    {
+        const MainloopLock lock(m_connection->Mainloop());
+        if (m_paused)
+            return MMSYSERR_NOERROR;
+        m_pausedAt = EstimateHeard();
+        m_paused = true;
+        StopProgress();
+        if (StreamReady())
+            Forget(pa_stream_cork(m_stream.get(), 1, nullptr, nullptr));
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Restart() override
+    {
+        const MainloopLock lock(m_connection->Mainloop());
+        if (!m_paused)
+            return MMSYSERR_NOERROR;
+        m_paused = false;
+        // The last report predates the pause: counting the time since then as played would jump ahead.
+        m_shownFloor = std::max(m_shownFloor, m_pausedAt);
+        m_extrapolate = false;
+        if (StreamReady()) {
+            Forget(pa_stream_cork(m_stream.get(), 0, nullptr, nullptr));
+            Forget(pa_stream_update_timing_info(m_stream.get(), nullptr, nullptr));
+        }
+        StartProgress();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Reset() override
+    {
+        const MainloopLock lock(m_connection->Mainloop());
+        if (m_queue.empty() && m_stream && !m_streamFailed) {
+            // Everything written was heard: the stream can go on, counting from here.
+            m_queued = m_fed;
+            m_epoch = m_fed;
+            m_heard = std::max(m_heard, m_fed);
+            m_shownFloor = m_epoch;
+            m_pausedAt = m_epoch;
+            return MMSYSERR_NOERROR;
+        }
+        ReturnQueued();
+        // The old stream's sound stops as the server drops it; a failure of the new one shows at the
+        // next Write, which tries again.
+        NewStream();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT GetPosition(MMTIME& time) override
+    {
+        std::uint64_t bytes = 0;
+        {
+            const MainloopLock lock(m_connection->Mainloop());
+            bytes = m_paused ? m_pausedAt : EstimateHeard();
+            bytes = bytes > m_epoch ? bytes - m_epoch : 0;
+        }
+        const std::uint64_t frames = bytes / m_frame;
+        switch (time.wType) {
+        case MMTIME::Bytes:
+            time.value = static_cast<std::uint32_t>(bytes);
+            break;
+        case MMTIME::Samples:
+            time.value = static_cast<std::uint32_t>(frames);
+            break;
+        default:
+            time.wType = MMTIME::Ms;
+            time.value = static_cast<std::uint32_t>(frames * 1000 / m_spec.rate);
+            break;
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT GetVolume(std::uint32_t& volume) override
+    {
+        const MainloopLock lock(m_connection->Mainloop());
+        std::optional<pa_cvolume> current;
+        if (StreamReady()) {
+            const std::uint32_t index = pa_stream_get_index(m_stream.get());
+            pa_cvolume reply{};
+            const bool answered = m_connection->Complete(pa_context_get_sink_input_info(
+                pa_stream_get_context(m_stream.get()), index,
+                [](pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+                    if (eol == 0 && info)
+                        *static_cast<pa_cvolume*>(userdata) = info->volume;
+                },
+                &reply));
+            if (answered && reply.channels > 0)
+                current = reply;
+        }
+        if (!current || (m_volumeSet && pa_cvolume_equal(&*current, &m_appliedVolume))) {
+            // Unchanged since SetVolume: the words as given, not as rounded through the server's scale.
+            volume = m_volumeSet ? m_volume : 0xFFFFFFFF;
+            return MMSYSERR_NOERROR;
+        }
+        const std::uint32_t left = FromPulseVolume(current->values[0]);
+        const std::uint32_t right = current->channels > 1 ? FromPulseVolume(current->values[1]) : left;
+        volume = left | (right << 16);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT SetVolume(std::uint32_t volume) override
+    {
+        const MainloopLock lock(m_connection->Mainloop());
+        m_volume = volume;
+        m_volumeSet = true;
+        pa_cvolume_init(&m_appliedVolume);
+        const pa_volume_t left = ToPulseVolume(volume), right = ToPulseVolume(volume >> 16);
+        if (m_spec.channels == 2) {
+            m_appliedVolume.channels = 2;
+            m_appliedVolume.values[0] = left;
+            m_appliedVolume.values[1] = right;
+        } else {
+            // A mono stream has no balance; the louder side wins, so a balance setting never mutes it.
+            pa_cvolume_set(&m_appliedVolume, 1, std::max(left, right));
+        }
+        ApplyVolume();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Close() override
+    {
+        {
+            const MainloopLock lock(m_connection->Mainloop());
+            if (!m_queue.empty())
+                return WAVERR_STILLPLAYING;
+            DropStream();
+        }
+        m_callback->Push(MM_WOM_CLOSE, nullptr);
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    struct Queued
+    {
+        WAVEHDR* header;
+        std::uint64_t begin;
+        std::uint64_t end;
+    };
+
+    bool StreamReady() const
+    {
+        return m_stream && !m_streamFailed && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY;
+    }
+
+    MMRESULT NewStream()
+    {
+        DropStream();
+        m_queued = m_fed = m_epoch = m_heard = m_shownFloor = m_pausedAt = 0;
+        m_extrapolate = false;
+        m_streamFailed = false;
+        m_streamError = PA_OK;
+
+        pa_context* context = m_connection->Context();
+        if (!m_connection->Ready())
+            return MMSYSERR_BADDEVICEID;
+        const ProplistPtr properties(pa_proplist_new());
+        pa_proplist_sets(properties.get(), PA_PROP_MEDIA_ROLE, "production");
+        pa_stream* stream =
+            pa_stream_new_with_proplist(context, "Lecture", &m_spec, nullptr, properties.get());
+        if (!stream)
+            return ResultOf(pa_context_errno(context));
+        m_stream.reset(stream);
+        m_streamContext.reset(pa_context_ref(context));
+        pa_stream_set_state_callback(stream, &PulseWaveOutDevice::OnState, this);
+        pa_stream_set_write_callback(stream, &PulseWaveOutDevice::OnWritable, this);
+        pa_stream_set_latency_update_callback(stream, &PulseWaveOutDevice::OnTiming, this);
+
+        pa_buffer_attr attributes;
+        attributes.maxlength = static_cast<std::uint32_t>(-1);
+        attributes.tlength = static_cast<std::uint32_t>(
+            std::max<std::size_t>(pa_usec_to_bytes(kBufferUsec, &m_spec), m_frame));
+        attributes.prebuf = static_cast<std::uint32_t>(-1);
+        attributes.minreq = static_cast<std::uint32_t>(-1);
+        attributes.fragsize = static_cast<std::uint32_t>(-1);
+        // Timing comes from our own requests (OnProgress), so neither automatic updates nor the
+        // library's interpolation is wanted.
+        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
+        if (m_paused)
+            flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_START_CORKED);
+        if (pa_stream_connect_playback(stream, nullptr, &attributes, flags,
+                                       m_volumeSet ? &m_appliedVolume : nullptr, nullptr) < 0) {
+            const int error = pa_context_errno(context);
+            DropStream();
+            return ResultOf(error);
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+    void DropStream()
+    {
+        StopProgress();
+        if (!m_stream)
+            return;
+        pa_stream* stream = m_stream.get();
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
+        pa_stream_set_state_callback(
+            stream,
+            [](pa_stream*, void* mainloop) {
+                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+            },
+            m_connection->Mainloop());
+        // A stream the server has not confirmed yet cannot be disconnected, and left alone it would
+        // stay on the server until the program exits (a Reset just after another does this).
+        m_connection->WaitUntil([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; },
+                                kReplyTimeout);
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        if (pa_stream_get_state(stream) == PA_STREAM_READY)
+            pa_stream_disconnect(stream);
+        m_stream.reset();
+        m_streamContext.reset();
+    }
+
+    void ApplyVolume()
+    {
+        if (!m_volumeSet || !StreamReady())
+            return;
+        Forget(pa_context_set_sink_input_volume(m_streamContext.get(), pa_stream_get_index(m_stream.get()),
+                                                &m_appliedVolume, nullptr, nullptr));
+    }
+
+    // Writes what the server asks for, in whole frames, straight from the headers.
+    void Feed()
+    {
+        if (!StreamReady())
+            return;
+        pa_stream* stream = m_stream.get();
+        std::size_t writable = pa_stream_writable_size(stream);
+        if (writable == static_cast<std::size_t>(-1))
+            return;
+        bool wrote = false;
+        while (true) {
+            const std::uint64_t available = (m_queued - m_fed) / m_frame * m_frame;
+            std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(available, writable));
+            wanted -= wanted % m_frame;
+            if (wanted == 0)
+                break;
+            void* buffer = nullptr;
+            std::size_t size = wanted;
+            if (pa_stream_begin_write(stream, &buffer, &size) < 0 || !buffer)
+                return;
+            size = std::min(size, wanted);
+            size -= size % m_frame;
+            if (size == 0) {
+                pa_stream_cancel_write(stream);
+                break;
+            }
+            CopyQueued(m_fed, static_cast<std::uint8_t*>(buffer), size);
+            if (pa_stream_write(stream, buffer, size, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                return;
+            m_fed += size;
+            writable -= size;
+            wrote = true;
+        }
+        // The server waits for a full prebuffer before it starts; a short sound, or the end of a long
+        // one after an underrun, would never fill it.
+        if (wrote && m_queued - m_fed < m_frame)
+            Forget(pa_stream_trigger(stream, nullptr, nullptr));
+    }
+
+    void CopyQueued(std::uint64_t from, std::uint8_t* to, std::size_t size) const
+    {
+        for (const Queued& q : m_queue) {
+            if (size == 0)
+                break;
+            if (q.end <= from)
+                continue;
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, q.end - from));
+            std::memcpy(to, q.header->lpData + (from - q.begin), n);
+            to += n;
+            from += n;
+            size -= n;
+        }
+    }
+
+    // What the last timing report says was heard: what the server took from the stream, less what of it
+    // still sits in the sink's buffer (only the part since the stream last started can be ours).
+    std::optional<std::uint64_t> ReportedHeard() const
+    {
+        const pa_timing_info* timing = pa_stream_get_timing_info(m_stream.get());
+        if (!timing || timing->read_index_corrupt)
+            return std::nullopt;
+        const auto read = static_cast<std::uint64_t>(std::max<std::int64_t>(timing->read_index, 0));
+        const auto inSink = static_cast<std::uint64_t>(pa_usec_to_bytes(timing->sink_usec, &m_spec));
+        const auto since = static_cast<std::uint64_t>(std::max<std::int64_t>(timing->since_underrun, 0));
+        // Playing: the sink holds at most what it took since the start. Underrun: what it took since
+        // (silence) has pushed that much of our sound out already.
+        const std::uint64_t pending =
+            timing->playing ? std::min(inSink, since) : (inSink > since ? inSink - since : 0);
+        const std::uint64_t heard = read > pending ? read - pending : 0;
+        return std::min(heard, m_fed);
+    }
+
+    // Between reports, the time since the last one counts as played, never past what was written.
+    std::uint64_t EstimateHeard()
+    {
+        std::uint64_t heard = m_heard;
+        if (m_extrapolate && !m_paused) {
+            const pa_usec_t elapsed = std::min<pa_usec_t>(pa_rtclock_now() - m_reportTime, 4 * kProgressUsec);
+            heard = std::min<std::uint64_t>(heard + pa_usec_to_bytes(elapsed, &m_spec), m_fed);
+        }
+        m_shownFloor = std::max(m_shownFloor, heard);
+        return m_shownFloor;
+    }
+
+    void ReturnPlayed()
+    {
+        while (!m_queue.empty()) {
+            const Queued q = m_queue.front();
+            if (q.end / m_frame * m_frame > m_heard)
+                break;
+            m_queue.pop_front();
+            q.header->dwFlags = (q.header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+            m_callback->Push(MM_WOM_DONE, q.header);
+        }
+        if (m_queue.empty())
+            StopProgress();
+    }
+
+    void ReturnQueued()
+    {
+        std::deque<Queued> returned;
+        returned.swap(m_queue);
+        m_queued = m_fed;
+        for (const Queued& q : returned) {
+            q.header->dwFlags = (q.header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+            m_callback->Push(MM_WOM_DONE, q.header);
+        }
+    }
+
+    void StartProgress()
+    {
+        if (m_progress || m_paused || m_queue.empty() || !m_streamContext)
+            return;
+        m_progress = pa_context_rttime_new(m_streamContext.get(), pa_rtclock_now() + kProgressUsec,
+                                           &PulseWaveOutDevice::OnProgress, this);
+    }
+
+    void StopProgress()
+    {
+        if (!m_progress)
+            return;
+        m_connection->Api()->time_free(m_progress);
+        m_progress = nullptr;
+    }
+
+    static void OnState(pa_stream* stream, void* userdata)
+    {
+        auto* self = static_cast<PulseWaveOutDevice*>(userdata);
+        switch (pa_stream_get_state(stream)) {
+        case PA_STREAM_READY:
+            if ((pa_stream_is_corked(stream) == 1) != self->m_paused)
+                Forget(pa_stream_cork(stream, self->m_paused ? 1 : 0, nullptr, nullptr));
+            self->ApplyVolume();
+            self->Feed();
+            self->StartProgress();
+            break;
+        case PA_STREAM_FAILED:
+        case PA_STREAM_TERMINATED:
+            // Killed by the user or the server gone: nothing will play, so nothing must stay queued,
+            // or the program would wait for these headers forever.
+            self->m_streamFailed = true;
+            self->m_streamError = pa_context_errno(pa_stream_get_context(stream));
+            self->StopProgress();
+            self->ReturnQueued();
+            break;
+        default:
+            break;
+        }
+        self->m_connection->Signal();
+    }
+
+    static void OnWritable(pa_stream*, std::size_t, void* userdata)
+    {
+        static_cast<PulseWaveOutDevice*>(userdata)->Feed();
+    }
+
+    static void OnTiming(pa_stream*, void* userdata)
+    {
+        auto* self = static_cast<PulseWaveOutDevice*>(userdata);
+        const std::optional<std::uint64_t> heard = self->ReportedHeard();
+        if (!heard)
+            return;
+        const pa_timing_info* timing = pa_stream_get_timing_info(self->m_stream.get());
+        self->m_heard = std::max(self->m_heard, *heard);
+        self->m_reportTime = pa_rtclock_now();
+        self->m_extrapolate = timing && timing->playing && !self->m_paused;
+        self->ReturnPlayed();
+    }
+
+    static void OnProgress(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* userdata)
+    {
+        auto* self = static_cast<PulseWaveOutDevice*>(userdata);
+        if (self->m_paused || self->m_queue.empty()) {
+            self->StopProgress();
+            return;
+        }
+        if (self->StreamReady())
+            Forget(pa_stream_update_timing_info(self->m_stream.get(), nullptr, nullptr));
+        // While a new stream is being set up there is nothing to ask yet; the timer keeps going.
+        pa_context_rttime_restart(self->m_streamContext.get(), event, pa_rtclock_now() + kProgressUsec);
+    }
+
+    std::shared_ptr<PulseConnection> m_connection;
+    NotificationQueue* m_callback;
+    pa_sample_spec m_spec{};
+    std::size_t m_frame = 1;
+
+    StreamPtr m_stream;
+    ContextPtr m_streamContext; // the context m_stream belongs to, which a reconnection may have replaced
+    bool m_streamFailed = false;
+    int m_streamError = PA_OK;
+    pa_time_event* m_progress = nullptr;
+
+    std::deque<Queued> m_queue;
+    std::uint64_t m_queued = 0;
+    std::uint64_t m_fed = 0;
+    std::uint64_t m_epoch = 0;      // where position 0 is, since the last Reset that kept the stream
+    std::uint64_t m_heard = 0;      // per the last timing report
+    std::uint64_t m_shownFloor = 0; // the position never goes back between resets
+    std::uint64_t m_pausedAt = 0;
+    pa_usec_t m_reportTime = 0;
+    bool m_extrapolate = false;
+    bool m_paused = false;
+
+    std::uint32_t m_volume = 0xFFFFFFFF;
+    bool m_volumeSet = false;
+    pa_cvolume m_appliedVolume{};
+};
+
+class PulseWaveOutBackend final : public WaveOutBackend
+{
+public:
+    explicit PulseWaveOutBackend(std::shared_ptr<PulseConnection> connection)
+        : m_connection(std::move(connection))
+    {
+    }
+
+    std::string Name() const override { return "PulseAudio"; }
+
+    unsigned GetNumDevs() override
+    {
+        const MainloopLock lock(m_connection->Mainloop());
+        return m_connection->EnsureReady() ? 1 : 0;
+    }
+
+    MMRESULT GetDevCaps(int deviceId, WAVEOUTCAPS& caps) override
+    {
+        if (!ValidDeviceId(deviceId))
+            return MMSYSERR_BADDEVICEID;
+        const MainloopLock lock(m_connection->Mainloop());
+        if (!m_connection->EnsureReady())
+            return MMSYSERR_BADDEVICEID;
+        caps.szPname = m_connection->DefaultSinkDescription().value_or(kDefaultDeviceName);
+        caps.dwFormats = WAVE_FORMAT_ALL;
+        caps.wChannels = 2;
+        caps.dwSupport = WAVECAPS_VOLUME | WAVECAPS_LRVOLUME;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Query(int deviceId, const TWaveFormatEx& format) override
+    {
+        if (!ValidDeviceId(deviceId))
+            return MMSYSERR_BADDEVICEID;
+        {
+            const MainloopLock lock(m_connection->Mainloop());
+            if (!m_connection->EnsureReady())
+                return MMSYSERR_BADDEVICEID;
+        }
+        return FormatPlayable(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+    }
+
+    MMRESULT Open(std::unique_ptr<WaveOutDevice>& device, int deviceId, const TWaveFormatEx& format,
+                  NotificationQueue* callback) override
+    {
+        if (!callback)
+            return MMSYSERR_INVALPARAM;
+        if (const MMRESULT r = Query(deviceId, format))
+            return r;
+        auto opened = std::make_unique<PulseWaveOutDevice>(m_connection, format, callback);
+        MMRESULT result = MMSYSERR_NOERROR;
+        {
+            const MainloopLock lock(m_connection->Mainloop());
+            result = opened->Open();
+        }
+        if (result != MMSYSERR_NOERROR)
+            return result; // the device goes away here, with the lock released
+        device = std::move(opened);
+        callback->Push(MM_WOM_OPEN, nullptr);
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    std::shared_ptr<PulseConnection> m_connection;
+};
+
+} // namespace
+
+std::shared_ptr<WaveOutBackend> CreatePulseWaveOutBackend()
+{
+    std::shared_ptr<PulseConnection> connection = PulseConnection::Connect();
+    if (!connection)
+        return nullptr;
+    return std::make_shared<PulseWaveOutBackend>(std::move(connection));
+}
