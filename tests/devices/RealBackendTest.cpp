@@ -7,13 +7,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <gtest/gtest.h>
-
+#include <QThread>
 #include <cstdlib>
+#include <gtest/gtest.h>
 
 namespace {
 
-struct Backend {
+struct Backend
+{
     const char* name;
     std::shared_ptr<WaveOutBackend> (*create)();
 };
@@ -49,7 +50,7 @@ protected:
         QElapsedTimer timer;
         timer.start();
         while (player.Active() && timer.elapsed() < timeoutMs)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20), QThread::msleep(5);
         return !player.Active();
     }
 };
@@ -86,7 +87,7 @@ TEST_P(RealBackend, StopInTheMiddleReturnsAfterDeactivate)
     QElapsedTimer timer;
     timer.start();
     while (!activated && timer.elapsed() < 3000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20), QThread::msleep(5);
     ASSERT_TRUE(activated);
     ASSERT_TRUE(player.Active());
     timer.restart();
