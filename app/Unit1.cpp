@@ -1,11 +1,15 @@
 #include "app/Unit1.h"
 
 #include "editor/ui/WaveformBox.h"
+#include "montage/ui/ClipPanel.h"
+#include "montage/ui/Tcalcul.h"
+#include "montage/ui/Unit3.h"
 #include "platform/ui/Dialogs.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDragMoveEvent>
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -16,6 +20,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -101,9 +106,13 @@ protected:
 class ScrollZone : public QWidget
 {
 public:
+    // While a clip is dragged over the zone: scroll the strip by one line, pause, refuse the drop.
+    std::function<void()> onDragOver;
+
     ScrollZone(QWidget* parent, int direction, int arrows)
         : QWidget(parent), m_direction(direction), m_arrows(arrows)
     {
+        setAcceptDrops(true);
         setAutoFillBackground(true);
         QPalette p = palette();
         p.setColor(QPalette::Window, QColor(212, 208, 200));
@@ -111,6 +120,19 @@ public:
     }
 
 protected:
+    void dragEnterEvent(QDragEnterEvent* event) override
+    {
+        // Taken so that the moves over the zone keep coming; no drop is ever accepted here.
+        event->accept();
+    }
+    void dragMoveEvent(QDragMoveEvent* event) override
+    {
+        if (onDragOver)
+            Guarded(onDragOver);
+        event->ignore();
+    }
+    void dropEvent(QDropEvent* event) override { event->ignore(); }
+
     void paintEvent(QPaintEvent* /*event*/) override
     {
         QPainter painter(this);
@@ -130,6 +152,36 @@ protected:
 private:
     int m_direction;
     int m_arrows;
+};
+
+// A clip's panel as the montage sees it.
+class PanelView : public TsampleView
+{
+public:
+    explicit PanelView(TClipPanel* panel) : m_panel(panel) {}
+    ~PanelView() override { delete m_panel; }
+    PanelView(const PanelView&) = delete;
+    PanelView& operator=(const PanelView&) = delete;
+
+    void ShowTitle(const std::string& title) override { m_panel->setTitle(QString::fromStdString(title)); }
+    void ShowLength(std::int32_t lengthMs) override
+    {
+        m_panel->setLength(
+            QString::fromStdString(FormatTime(static_cast<std::uint32_t>(std::max(lengthMs, 0)))));
+    }
+    void ShowFadeIn(std::int32_t kind, std::int32_t ms) override { m_panel->setFadeIn(kind, ms / 1000); }
+    void ShowFadeOut(std::int32_t kind, std::int32_t ms) override { m_panel->setFadeOut(kind, ms / 1000); }
+    void ShowPosition(std::int32_t position) override
+    {
+        m_panel->setPosition(position);
+        // In the strip's content, clip p starts at 8 + 120 p; the scroll area shifts the content itself.
+        m_panel->move(8 + 120 * position, 8);
+    }
+    void ShowPlaying(bool playing) override { m_panel->setPlaying(playing); }
+    TClipPanel* panel() const { return m_panel; }
+
+private:
+    TClipPanel* m_panel;
 };
 
 QIcon svgIcon(const char* name)
@@ -186,6 +238,7 @@ TDepart::TDepart(QWidget* parent)
     createEditorBand(surface);
     createMontageBand(surface);
     createMenu();
+    setupMontage();
 
     // Every control stops the mouse here: what is not one of the hinted controls leaves the status line
     // as it is, instead of passing the move on to the window surface.
@@ -194,6 +247,12 @@ TDepart::TDepart(QWidget* parent)
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     FormCreate(screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768));
+}
+
+TDepart::~TDepart()
+{
+    // The render ticker stops before the montage it steps goes away.
+    TcalculThread.reset();
 }
 
 QToolButton* TDepart::toolButton(QWidget* parent, const char* name, QRect bounds, const QString& hint,
@@ -467,6 +526,7 @@ void TDepart::FormCreate(const QRect& workArea)
 
     m_editor.BoxWidth = PB->width();
     m_editor.BoxHeight = PB->height();
+    m_montage.OverviewWidth = PB2->width();
 }
 
 void TDepart::showEvent(QShowEvent* event)
@@ -657,6 +717,8 @@ void TDepart::closeEvent(QCloseEvent* event)
 
 void TDepart::FormClose()
 {
+    if (TcalculThread)
+        TcalculThread->requestInterruption();
     if (Tag(BjoueB) == 1) {
         AP.SetActive(false);
         BjoueB->setIcon(joueB);
@@ -679,6 +741,7 @@ void TDepart::FormClose()
             player->SetActive(false);
     if (AP.Active())
         AP.Stop();
+    m_montage.FreeAllClips();
 }
 
 // ---- Loading --------------------------------------------------------------------------------------
@@ -782,4 +845,179 @@ void TDepart::BaideClick()
 {
     if (auto* dialog = qobject_cast<QDialog*>(m_helpWindow))
         dialog->exec();
+}
+
+// ---- Montage --------------------------------------------------------------------------------------
+
+void TDepart::setupMontage()
+{
+    const std::array<QPixmap, 6> fadeImages = {env1.pixmap(25, 25), env3.pixmap(25, 25), env5.pixmap(25, 25),
+                                               env2.pixmap(25, 25), env4.pixmap(25, 25), env6.pixmap(25, 25)};
+    const QPixmap target = Icible.pixmap(25, 25);
+    m_montage.CreateView = [this, fadeImages, target](Tsample& /*clip*/) -> std::unique_ptr<TsampleView> {
+        auto* panel = new TClipPanel(SB1->widget(), fadeImages, target);
+        panel->showHint = [this](const QString& hint) { Laide->setText(hint); };
+        // The clip's place changes with reordering: each handler asks the panel for it when it runs.
+        connect(panel, &TClipPanel::titleDoubleClicked, this,
+                [this, panel] { Guarded([&] { TitleDblClick(panel->position()); }); });
+        connect(panel, &TClipPanel::fadeInClicked, this,
+                [this, panel] { Guarded([&] { m_montage.CycleFadeIn(panel->position()); }); });
+        connect(panel, &TClipPanel::fadeOutClicked, this,
+                [this, panel] { Guarded([&] { m_montage.CycleFadeOut(panel->position()); }); });
+        connect(panel, &TClipPanel::fadeInSpinClicked, this, [this, panel](int seconds) {
+            Guarded([&] { m_montage.SetFadeInSeconds(panel->position(), seconds); });
+        });
+        connect(panel, &TClipPanel::fadeOutSpinClicked, this, [this, panel](int seconds) {
+            Guarded([&] { m_montage.SetFadeOutSeconds(panel->position(), seconds); });
+        });
+        connect(panel, &TClipPanel::deleteClicked, this,
+                [this, panel] { Guarded([&] { DeleteClick(panel->position()); }); });
+        connect(panel, &TClipPanel::handleDropped, this, [this, panel](int source) {
+            Guarded([&] { m_montage.HandleDragDrop(source, panel->position()); });
+        });
+        panel->show();
+        return std::make_unique<PanelView>(panel);
+    };
+    m_montage.OnRenderRestarted = [this] { BjT->setEnabled(false); };
+    m_montage.OnRenderFinished = [this] {
+        BjT->setEnabled(true);
+        Label12->setText(QString::fromStdString(FormatTime(m_montage.WT.Wave().Duration())));
+        PB2->update();
+    };
+    m_montage.OnClipsPresent = [this](bool present) {
+        montageControlsEnabled(present);
+        resizeStrip();
+    };
+    m_montage.OnEmptied = [this] {
+        Label12->setText(QString());
+        QPalette p = PB2->palette();
+        p.setColor(QPalette::Window, QColor(255, 255, 210));
+        PB2->setPalette(p);
+        PB2->update();
+    };
+
+    Tdel = new QTimer(this);
+    Tdel->setObjectName(QStringLiteral("Tdel"));
+    Tdel->setInterval(200);
+    Tdel->setSingleShot(true);
+    connect(Tdel, &QTimer::timeout, this, [this] { Guarded([&] { TdelTimer(); }); });
+
+    // Dragging a clip over the zones beside the strip scrolls it, twice as fast on the outer ones.
+    const auto zone = [this](QWidget* widget, int direction, int pauseMs) {
+        static_cast<ScrollZone*>(widget)->onDragOver = [this, direction, pauseMs] {
+            QScrollBar* bar = SB1->horizontalScrollBar();
+            bar->setValue(std::clamp(bar->value() + direction * bar->singleStep(), 0, bar->maximum()));
+            SB1->viewport()->repaint();
+            QThread::msleep(static_cast<unsigned long>(pauseMs));
+        };
+    };
+    zone(Sgauche, -1, 200);
+    zone(SSgauche, -1, 100);
+    zone(Sdroite, 1, 200);
+    zone(SSdroite, 1, 100);
+    SB1->horizontalScrollBar()->setSingleStep(20);
+
+    connect(Bajoute, &QToolButton::clicked, this, [this] { Guarded([&] { BajouteClick(); }); });
+    connect(Bwave, &QToolButton::clicked, this, [this] { Guarded([&] { BwaveClick(); }); });
+    connect(Exporterlemontageauformatwave1, &QAction::triggered, this,
+            [this] { Guarded([&] { BwaveClick(); }); });
+
+    m_montage.RenderCursor = TMontage::RenderIdle;
+    TcalculThread = std::make_unique<Tcalcul>(this, [this] { Guarded([&] { m_montage.RenderStep(); }); });
+    TcalculThread->start();
+}
+
+void TDepart::montageControlsEnabled(bool enabled)
+{
+    for (QWidget* control :
+         {static_cast<QWidget*>(Bsauver), static_cast<QWidget*>(Bwave), static_cast<QWidget*>(Bmp3)})
+        control->setEnabled(enabled);
+    for (QAction* item :
+         {Sauvergarderunprojet1, Exporterlemontageauformatwave1, Exporterlemontageauformatmp31})
+        item->setEnabled(enabled);
+}
+
+void TDepart::resizeStrip()
+{
+    // The strip covers every panel, so that the scroll range reaches the last one.
+    SB1->widget()->resize(std::max(8 + 120 * m_montage.ClipCount + 8, SB1->viewport()->width()),
+                          SB1->viewport()->height());
+}
+
+QWidget* TDepart::PanelAt(int position)
+{
+    Tsample* clip = m_montage.ClipAt(position);
+    return clip && clip->View ? static_cast<PanelView*>(clip->View.get())->panel() : nullptr;
+}
+
+std::optional<QString> TDepart::AskTitle(const QString& text)
+{
+    if (!m_titleDialog)
+        return std::nullopt;
+    m_titleDialog->Edit->setText(text);
+    m_titleDialog->exec();
+    if (!m_titleDialog->DialogAccepted)
+        return std::nullopt;
+    return m_titleDialog->Edit->text();
+}
+
+void TDepart::BajouteClick()
+{
+    if (!m_editor.RecordingLoaded || m_editor.SourceFileName.empty())
+        return;
+    const std::uint32_t startMs = m_editor.SampleToMs(m_editor.SelStart);
+    const std::uint32_t endMs = m_editor.SampleToMs(m_editor.SelEnd);
+    if (!(startMs < endMs) || m_montage.FirstFreeSlot() < 0)
+        return;
+    const std::optional<QString> title = AskTitle(QStringLiteral("Extrait n° %1").arg(m_montage.ClipCounter));
+    if (!title || title->isEmpty())
+        return;
+    const BusyCursor busy;
+    m_montage.AddClip(title->toStdString(), m_editor.WS1.Wave(), m_editor.SourceFileName, startMs, endMs);
+    resizeStrip();
+}
+
+void TDepart::TitleDblClick(int position)
+{
+    Tsample* clip = m_montage.ClipAt(position);
+    if (!clip)
+        return;
+    // An empty title is accepted when renaming.
+    if (const std::optional<QString> title = AskTitle(QString::fromStdString(clip->Title)))
+        clip->SetTitle(title->toStdString());
+}
+
+void TDepart::DeleteClick(int position)
+{
+    if (!AskYesNo(QStringLiteral("CONFIRMATION"),
+                  QStringLiteral("Etes-vous sûr de vouloir supprimer cette séquence?")))
+        return;
+    // Not here: this runs inside the clip's own button, whose panel the deletion destroys.
+    m_montage.PendingDelete = position;
+    Tdel->start();
+}
+
+void TDepart::TdelTimer()
+{
+    Tdel->stop();
+    m_montage.DeletePending();
+    resizeStrip();
+}
+
+void TDepart::BwaveClick()
+{
+    if (m_montage.ClipCount == 0)
+        return;
+    QFileDialog dialog(this, QStringLiteral("Enregistrer le montage"), QString(),
+                       QStringLiteral("Fichiers wave (*.wav)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("wav"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    const QString previous = QString::fromStdString(m_montage.WaveExportFileName);
+    if (!previous.isEmpty())
+        dialog.selectFile(previous);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const BusyCursor busy;
+    m_montage.ExportWave(QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString());
 }

@@ -4,10 +4,13 @@
 
 #include "devices/WavePlayers.h"
 #include "editor/Editor.h"
+#include "montage/Montage.h"
 
 #include <QIcon>
 #include <QMainWindow>
 #include <functional>
+#include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -17,21 +20,26 @@ class QScrollBar;
 class QTimer;
 class QToolButton;
 class TWaveformBox;
+class TFedit;
+class Tcalcul;
 
 class TDepart : public QMainWindow
 {
     Q_OBJECT
-    // First, so that it outlives the players that read its recording.
+    // First, so that they outlive the players that read their waves.
     TEditor m_editor;
+    TMontage m_montage;
 
 public:
     explicit TDepart(QWidget* parent = nullptr);
+    ~TDepart() override;
 
     // Sizes the window to the desktop work area and lays the controls out for that size.
     void FormCreate(const QRect& workArea);
     // The recording and help windows, shown modally by their commands.
     void SetRecordingWindow(QWidget* window) { m_recordingWindow = window; }
     void SetHelpWindow(QWidget* window) { m_helpWindow = window; }
+    void SetTitleDialog(TFedit* dialog) { m_titleDialog = dialog; }
 
     // Commands, named after the control and event that start them.
     void ChargeTSAClick();
@@ -61,6 +69,18 @@ public:
 
     TEditor& Editor() { return m_editor; }
     const TEditor& Editor() const { return m_editor; }
+    TMontage& Montage() { return m_montage; }
+
+    // Montage editing.
+    void BajouteClick();
+    void TitleDblClick(int position);
+    void DeleteClick(int position);
+    void TdelTimer();
+    void BwaveClick();
+    // Runs the title dialog on text; the text entered when accepted, else nothing.
+    std::optional<QString> AskTitle(const QString& text);
+    // The panel of the clip at a position (for tests and the montage's own handlers).
+    QWidget* PanelAt(int position);
 
     // Controls of the editor band.
     QToolButton* SpeedButton7;
@@ -126,6 +146,8 @@ public:
     TAudioPlayer* AP2 = nullptr;
     TAudioPlayer* AP3 = nullptr;
     QTimer* Tdecal;
+    QTimer* Tdel;
+    std::unique_ptr<Tcalcul> TcalculThread;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -148,9 +170,13 @@ private:
     void Label1MouseMove(QObject* label);
     void FormMouseMove();
     void syncTimer();
+    void setupMontage();
+    void montageControlsEnabled(bool enabled);
+    void resizeStrip();
 
     QWidget* m_recordingWindow = nullptr;
     QWidget* m_helpWindow = nullptr;
+    TFedit* m_titleDialog = nullptr;
     bool m_syncingScrollBar = false;
     QSize m_outerSize;
 };

@@ -18,6 +18,7 @@ int main(int argc, char* argv[])
     TAP AP(&Faide);
     Depart.SetRecordingWindow(&Fenr);
     Depart.SetHelpWindow(&Faide);
+    Depart.SetTitleDialog(&Fedit);
     Depart.show();
     return TApplication::exec();
 }

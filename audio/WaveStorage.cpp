@@ -219,6 +219,46 @@ bool TWave::Insert(std::uint32_t posMs, const TWave& wave)
     return true;
 }
 
+bool TWave::Append(const TWave& wave)
+{
+    if (!SameFormat(wave))
+        return false;
+    const std::uint64_t end = static_cast<std::uint64_t>(DataOffset()) + DataSize();
+    const std::uint64_t added = wave.DataSize();
+    const bool riffAtStart = Size() >= 12 && std::memcmp(Memory(), "RIFF", 4) == 0;
+    if (!riffAtStart || end > Size() || Size() > end + 1 || end + added + 1 > UINT32_MAX)
+        return Insert(UINT32_MAX, wave); // other chunks after the data: rebuild the image
+    if (added == 0)
+        return true;
+    const std::uint32_t dataSize = DataSize() + static_cast<std::uint32_t>(added);
+    const std::uint32_t dataOffset = DataOffset();
+    if (&wave == this) {
+        TWave copy;
+        copy.CopyContentFrom(wave);
+        return Append(copy);
+    }
+    Seek(static_cast<std::int64_t>(end), SeekOrigin::Beginning);
+    if (Write(wave.Data(), static_cast<std::size_t>(added)) != added)
+        throw std::bad_alloc();
+    const std::uint8_t pad = 0;
+    if (dataSize & 1U)
+        Write(&pad, 1);
+    const std::uint64_t imageEnd = static_cast<std::uint64_t>(dataOffset) + dataSize + (dataSize & 1U);
+    if (Size() > imageEnd)
+        SetSize(imageEnd); // an old pad byte beyond the new end
+    const auto putLE32 = [this](std::int64_t at, std::uint32_t value) {
+        const std::uint8_t bytes[4] = {
+            static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+        Seek(at, SeekOrigin::Beginning);
+        Write(bytes, 4);
+    };
+    putLE32(4, static_cast<std::uint32_t>(imageEnd - 8));
+    putLE32(static_cast<std::int64_t>(dataOffset) - 4, dataSize);
+    SetPosition(0);
+    return true;
+}
+
 bool TWave::ConvertTo(const TWaveFormatEx& format)
 {
     const TWaveFormatEx* own = WaveFormat();

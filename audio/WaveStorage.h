@@ -46,6 +46,10 @@ public:
     bool ConvertToPCM(TPCMFormat format);
     bool Delete(std::uint32_t startMs, std::uint32_t lengthMs);
     bool Insert(std::uint32_t posMs, const TWave& wave);
+    // Inserts all of wave's samples after this wave's last one, growing the image in place when its
+    // data chunk is the last chunk (as it is in every image this program builds): appending clip after
+    // clip costs each clip once, not the whole wave each time.
+    bool Append(const TWave& wave);
 
     // Marks the details stale and tells OnChange.
     void Changed();

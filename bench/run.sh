@@ -6,6 +6,7 @@ data="$build/bench-data"
 mkdir -p "$data"
 "$build/bench/bench_audio" "$data"
 "$build/bench/bench_editor" "$data"
+"$build/bench/bench_montage" "$data"
 
 # Playback runs on a private sound server with a null sink, so that it measures the same thing on every
 # machine, with or without a sound card.
