@@ -62,5 +62,19 @@ int main(int argc, char* argv[])
     Depart.grab().save(folder + QStringLiteral("/fenetre-enregistrement.png"));
     Depart.SpeedButton8Click();
     Depart.grab().save(folder + QStringLiteral("/zoom-selection.png"));
+
+    // A montage of three extracts, a fade at the start, a crossfade, a fade at the end.
+    Depart.SpeedButton9Click();
+    TMontage& montage = Depart.Montage();
+    const std::string source = editor.SourceFileName;
+    montage.AddClip("Bonjour", editor.WS1.Wave(), source, 0, 2300);
+    montage.AddClip("La classe", editor.WS1.Wave(), source, 2300, 5200);
+    montage.AddClip("Au revoir", editor.WS1.Wave(), source, 5200, 8000);
+    montage.CycleFadeIn(0);  // 1 -> 0: from silence
+    montage.CycleFadeOut(0); // 1 -> 2: crossfade into the second
+    montage.CycleFadeOut(2); // 1 -> 2, refused at the end: 0, to silence
+    montage.CompleteRender();
+    QCoreApplication::processEvents();
+    Depart.grab().save(folder + QStringLiteral("/montage.png"));
     return 0;
 }

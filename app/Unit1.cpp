@@ -1,7 +1,9 @@
 #include "app/Unit1.h"
 
 #include "editor/ui/WaveformBox.h"
+#include "montage/ProjectFile.h"
 #include "montage/ui/ClipPanel.h"
+#include "montage/ui/OverviewBox.h"
 #include "montage/ui/Tcalcul.h"
 #include "montage/ui/Unit3.h"
 #include "platform/ui/Dialogs.h"
@@ -408,10 +410,9 @@ void TDepart::createMontageBand(QWidget* surface)
     SSdroite->setObjectName(QStringLiteral("SSdroite"));
     SSdroite->setGeometry(648, 256, 17, 121);
 
-    PB2 = new QWidget(surface);
+    PB2 = new TOverviewBox(m_montage, surface);
     PB2->setObjectName(QStringLiteral("PB2"));
     PB2->setGeometry(8, 392, 620, 129);
-    setColours(PB2, Qt::black, Qt::white);
 }
 
 void TDepart::createMenu()
@@ -596,8 +597,8 @@ void TDepart::PBMouseDown(Qt::MouseButton button, int x)
 {
     if (!m_editor.RecordingLoaded)
         return;
-    if (AP2 && AP2->Active())
-        AP2->SetActive(false);
+    if (AP2.Active())
+        AP2.SetActive(false);
     const int which = button == Qt::LeftButton ? 1 : button == Qt::RightButton ? 2 : 0;
     if (m_editor.MouseDown(which, x))
         PBPaint();
@@ -639,8 +640,7 @@ void TDepart::BjoueBClick()
         SetTag(BjoueV, 0);
     }
     if (Tag(BjT) == 1) {
-        if (AP3)
-            AP3->SetActive(false);
+        AP3.SetActive(false);
         BjT->setIcon(Ijjaune);
         SetTag(BjT, 0);
     }
@@ -669,8 +669,7 @@ void TDepart::BjoueVClick()
         SetTag(BjoueB, 0);
     }
     if (Tag(BjT) == 1) {
-        if (AP3)
-            AP3->SetActive(false);
+        AP3.SetActive(false);
         BjT->setIcon(Ijjaune);
         SetTag(BjT, 0);
     }
@@ -711,6 +710,11 @@ void TDepart::APSDeactivate()
 
 void TDepart::closeEvent(QCloseEvent* event)
 {
+    // FormCloseQuery: an unsaved montage is not closed without the user's word.
+    if (!ConfirmUnsaved(QStringLiteral("Le montage en cours n'a pas été enregistré. Quitter quand même ?"))) {
+        event->ignore();
+        return;
+    }
     Guarded([&] { FormClose(); });
     QMainWindow::closeEvent(event);
 }
@@ -730,17 +734,18 @@ void TDepart::FormClose()
         SetTag(BjoueV, 0);
     }
     if (Tag(BjT) == 1) {
-        if (AP3)
-            AP3->SetActive(false);
+        AP3.SetActive(false);
         BjT->setIcon(Ijjaune);
         SetTag(BjT, 0);
     }
-    for (TWaveAudioIO* player :
-         {static_cast<TWaveAudioIO*>(AP2), static_cast<TWaveAudioIO*>(AP3), static_cast<TWaveAudioIO*>(&APS)})
+    for (TWaveAudioIO* player : {static_cast<TWaveAudioIO*>(&AP2), static_cast<TWaveAudioIO*>(&AP3),
+                                 static_cast<TWaveAudioIO*>(&APS)})
         if (player && player->Active())
             player->SetActive(false);
     if (AP.Active())
         AP.Stop();
+    if (AP2.Active())
+        AP2.SetActive(false);
     m_montage.FreeAllClips();
 }
 
@@ -872,6 +877,8 @@ void TDepart::setupMontage()
         });
         connect(panel, &TClipPanel::deleteClicked, this,
                 [this, panel] { Guarded([&] { DeleteClick(panel->position()); }); });
+        connect(panel, &TClipPanel::playClicked, this,
+                [this, panel] { Guarded([&] { PlayClick(panel->position()); }); });
         connect(panel, &TClipPanel::handleDropped, this, [this, panel](int source) {
             Guarded([&] { m_montage.HandleDragDrop(source, panel->position()); });
         });
@@ -882,7 +889,7 @@ void TDepart::setupMontage()
     m_montage.OnRenderFinished = [this] {
         BjT->setEnabled(true);
         Label12->setText(QString::fromStdString(FormatTime(m_montage.WT.Wave().Duration())));
-        PB2->update();
+        PB2->PB2Paint();
     };
     m_montage.OnClipsPresent = [this](bool present) {
         montageControlsEnabled(present);
@@ -890,11 +897,15 @@ void TDepart::setupMontage()
     };
     m_montage.OnEmptied = [this] {
         Label12->setText(QString());
-        QPalette p = PB2->palette();
-        p.setColor(QPalette::Window, QColor(255, 255, 210));
-        PB2->setPalette(p);
-        PB2->update();
+        PB2->Blank(QColor(255, 255, 210));
     };
+    // A clip being heard through its ">" stops before it goes.
+    m_montage.OnDeletingClip = [this](Tsample& clip) {
+        if (m_montage.PlayingSlot == clip.Slot && AP2.Active())
+            AP2.SetActive(false);
+    };
+    AP2.OnDeactivate = [this](TWaveAudioIO*) { AP2Deactivate(); };
+    AP3.OnDeactivate = [this](TWaveAudioIO*) { AP3Deactivate(); };
 
     Tdel = new QTimer(this);
     Tdel->setObjectName(QStringLiteral("Tdel"));
@@ -918,6 +929,13 @@ void TDepart::setupMontage()
     SB1->horizontalScrollBar()->setSingleStep(20);
 
     connect(Bajoute, &QToolButton::clicked, this, [this] { Guarded([&] { BajouteClick(); }); });
+    connect(BjT, &QToolButton::clicked, this, [this] { Guarded([&] { BjTClick(); }); });
+    connect(Bnew, &QToolButton::clicked, this, [this] { Guarded([&] { BnewClick(); }); });
+    connect(Nouveauprojet1, &QAction::triggered, this, [this] { Guarded([&] { BnewClick(); }); });
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { Guarded([&] { SpeedButton1Click(); }); });
+    connect(Ouvrirunprojet1, &QAction::triggered, this, [this] { Guarded([&] { SpeedButton1Click(); }); });
+    connect(Bsauver, &QToolButton::clicked, this, [this] { Guarded([&] { BsauverClick(); }); });
+    connect(Sauvergarderunprojet1, &QAction::triggered, this, [this] { Guarded([&] { BsauverClick(); }); });
     connect(Bwave, &QToolButton::clicked, this, [this] { Guarded([&] { BwaveClick(); }); });
     connect(Exporterlemontageauformatwave1, &QAction::triggered, this,
             [this] { Guarded([&] { BwaveClick(); }); });
@@ -1020,4 +1038,147 @@ void TDepart::BwaveClick()
         return;
     const BusyCursor busy;
     m_montage.ExportWave(QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString());
+}
+
+// ---- Montage playback -----------------------------------------------------------------------------
+
+void TDepart::BjTClick()
+{
+    if (m_montage.ClipCount == 0)
+        return;
+    if (Tag(BjoueB) == 1) {
+        AP.SetActive(false);
+        BjoueB->setIcon(joueB);
+        SetTag(BjoueB, 0);
+    }
+    if (Tag(BjoueV) == 1) {
+        APS.SetActive(false);
+        BjoueV->setIcon(joueV);
+        SetTag(BjoueV, 0);
+    }
+    if (Tag(BjT) != 0) {
+        BjT->setIcon(Ijjaune);
+        AP3.SetActive(false);
+        SetTag(BjT, 0);
+        return;
+    }
+    AP3.SetWave(&m_montage.WT.Wave());
+    AP3.SetActive(true);
+    // The pause glyph once the device plays: a refusal leaves the button as it was.
+    BjT->setIcon(ipausej);
+    SetTag(BjT, 1);
+}
+
+void TDepart::AP3Deactivate()
+{
+    if (Tag(BjT) == 1) {
+        BjT->setIcon(Ijjaune);
+        if (AP3.Active())
+            AP3.SetActive(false);
+        SetTag(BjT, 0);
+    }
+}
+
+void TDepart::PlayClick(int position)
+{
+    Tsample* clip = m_montage.ClipAt(position);
+    if (!clip || !clip->View)
+        return;
+    auto* panel = static_cast<PanelView*>(clip->View.get())->panel();
+    if (panel->PlayButton->property("Tag").toInt() != 0) {
+        AP2.SetActive(false);
+        clip->View->ShowPlaying(false);
+        m_montage.PlayingSlot = -1;
+        return;
+    }
+    // A clip already playing stops here; its button comes back through AP2Deactivate.
+    AP2.SetWave(&clip->Storage.Wave());
+    AP2.SetActive(true);
+    clip->View->ShowPlaying(true);
+    m_montage.PlayingSlot = clip->Slot;
+}
+
+void TDepart::AP2Deactivate()
+{
+    if (m_montage.PlayingSlot < 0)
+        return;
+    // The clip may have gone (deleted, or the montage cleared) while it played.
+    Tsample* clip = m_montage.ClipSlots[static_cast<std::size_t>(m_montage.PlayingSlot)].get();
+    if (clip && clip->View)
+        clip->View->ShowPlaying(false);
+    m_montage.PlayingSlot = -1;
+}
+
+// ---- Project files --------------------------------------------------------------------------------
+
+bool TDepart::ConfirmUnsaved(const QString& text)
+{
+    return m_montage.MontageSaved || AskYesNo(QStringLiteral("ALERTE"), text);
+}
+
+void TDepart::BnewClick()
+{
+    if (!ConfirmUnsaved(QStringLiteral("Le montage en cours n'a pas été enregistré. Continuer quand même ?")))
+        return;
+    if (AP2.Active())
+        AP2.SetActive(false);
+    m_montage.FreeAllClips();
+    BjT->setEnabled(false);
+    Label12->setText(QString());
+    m_montage.MontageSaved = true;
+    montageControlsEnabled(false);
+    PB2->Blank(QColor(255, 255, 210));
+    resizeStrip();
+}
+
+void TDepart::SpeedButton1Click()
+{
+    if (!ConfirmUnsaved(QStringLiteral("Le montage en cours n'a pas été enregistré. Continuer quand même ?")))
+        return;
+    const QString fileName = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Ouvrir un montage"), QString(), QStringLiteral("Projets Sonalto (*.snt)"));
+    if (!fileName.isEmpty())
+        OpenProject(fileName);
+}
+
+void TDepart::OpenProject(const QString& fileName)
+{
+    const BusyCursor busy;
+    if (AP2.Active())
+        AP2.SetActive(false);
+    m_montage.FreeAllClips();
+    resizeStrip();
+    const auto showMessage = [](const std::string& text) { ShowMessage(QString::fromStdString(text)); };
+    try {
+        LoadProject(m_montage, QFile::encodeName(fileName).toStdString(), showMessage);
+    } catch (...) {
+        resizeStrip(); // the clips read before the error stay in the strip
+        throw;
+    }
+    resizeStrip();
+}
+
+void TDepart::BsauverClick()
+{
+    if (m_montage.ClipCount == 0)
+        return;
+    QFileDialog dialog(this, QStringLiteral("Enregistrer le montage"), QString(),
+                       QStringLiteral("Fichiers Sonalto (*.snt)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("snt"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (!m_montage.ProjectFileName.empty())
+        dialog.selectFile(QString::fromStdString(m_montage.ProjectFileName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    SaveProjectAs(dialog.selectedFiles().constFirst());
+}
+
+void TDepart::SaveProjectAs(const QString& fileName)
+{
+    const BusyCursor busy;
+    const std::string path = QFile::encodeName(fileName).toStdString();
+    SaveProject(m_montage, path);
+    m_montage.ProjectFileName = path;
+    m_montage.MontageSaved = true;
 }

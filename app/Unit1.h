@@ -21,6 +21,7 @@ class QTimer;
 class QToolButton;
 class TWaveformBox;
 class TFedit;
+class TOverviewBox;
 class Tcalcul;
 
 class TDepart : public QMainWindow
@@ -77,6 +78,18 @@ public:
     void DeleteClick(int position);
     void TdelTimer();
     void BwaveClick();
+    void BjTClick();
+    void AP3Deactivate();
+    void PlayClick(int position);
+    void AP2Deactivate();
+    void BnewClick();
+    void SpeedButton1Click();
+    void BsauverClick();
+    // The unsaved question; true when the command may go on.
+    bool ConfirmUnsaved(const QString& text);
+    // Opens a project file (after the unsaved question and the dialog).
+    void OpenProject(const QString& fileName);
+    void SaveProjectAs(const QString& fileName);
     // Runs the title dialog on text; the text entered when accepted, else nothing.
     std::optional<QString> AskTitle(const QString& text);
     // The panel of the clip at a position (for tests and the montage's own handlers).
@@ -114,7 +127,7 @@ public:
     QScrollArea* SB1;
     QWidget* Sdroite;
     QWidget* SSdroite;
-    QWidget* PB2;
+    TOverviewBox* PB2;
 
     // Glyph sources.
     QIcon joueB, joueV, Pause, Ijjaune, ipausej, Icible;
@@ -139,12 +152,12 @@ public:
     QAction* AproposdeSonalto1;
     QAction* Quitter2;
 
-    // Players of the recording (AP reads WS1) and of the selection (APS plays its own cut copy); the
-    // montage's preview and montage players, when the montage has them.
+    // Players of the recording (AP reads WS1), of the selection (APS plays its own cut copy), of one clip
+    // (AP2) and of the whole montage (AP3); the last three play copies of their own.
     TStockAudioPlayer AP;
     TAudioPlayer APS;
-    TAudioPlayer* AP2 = nullptr;
-    TAudioPlayer* AP3 = nullptr;
+    TAudioPlayer AP2;
+    TAudioPlayer AP3;
     QTimer* Tdecal;
     QTimer* Tdel;
     std::unique_ptr<Tcalcul> TcalculThread;

@@ -46,13 +46,14 @@ int main(int argc, char* argv[])
     while (!montage.RenderFinished) {
         const auto start = std::chrono::steady_clock::now();
         montage.RenderStep();
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         total += ms;
         longest = std::max(longest, ms);
         ++steps;
     }
-    std::printf("%-44s %8.1f ms in %d steps  (target < 2000 ms: %s)\n", "GUI-thread work of the whole render", total,
-                steps, total < 2000 ? "ok" : "MISSED");
+    std::printf("%-44s %8.1f ms in %d steps  (target < 2000 ms: %s)\n", "GUI-thread work of the whole render",
+                total, steps, total < 2000 ? "ok" : "MISSED");
     std::printf("%-44s %8.1f ms  (target < 50 ms: %s)\n", "longest single step", longest,
                 longest < 50 ? "ok" : "MISSED");
     std::printf("%-44s %8.1f s (%u samples)\n", "montage length", montage.WT.Wave().Duration() / 1000.0,

@@ -159,7 +159,8 @@ bool TMontage::AddClip(const std::string& title, const TWave& recording, const s
                            static_cast<std::int32_t>(endMs - startMs), slot);
     TWave& wave = clip.Storage.Wave();
     wave.CopyContentFrom(recording);
-    wave.Delete(endMs, wave.Duration() > endMs ? wave.Duration() - endMs : 0);
+    // Everything after the stretch, including the samples of a last partial millisecond.
+    wave.Delete(endMs, std::numeric_limits<std::uint32_t>::max() - endMs);
     wave.Delete(0, startMs);
     wave.ConvertToPCM(MontageFormat);
     MontageSaved = false;
@@ -330,7 +331,8 @@ void TMontage::renderClip(int position)
     } else if (c.FadeOutKind == 2 && position < ClipCount - 1) {
         const Tsample& b = *ClipAt(position + 1);
         WS3.SetWave(&b.Storage.Wave());
-        ApplyCrossfade(w, FadeSampleCount(w, c.FadeOutMs), WS3.Wave(), FadeSampleCount(WS3.Wave(), b.FadeInMs));
+        ApplyCrossfade(w, FadeSampleCount(w, c.FadeOutMs), WS3.Wave(),
+                       FadeSampleCount(WS3.Wave(), b.FadeInMs));
     }
 
     // Each clip goes after the montage's last sample, so that nothing of the montage is moved behind it.
@@ -347,8 +349,9 @@ void TMontage::finishRender()
     TWave& montage = WT.Wave();
     OverviewSamples = montage.Data();
     OverviewCount = montage.DataSize() / 2;
-    OverviewScale =
-        OverviewCount > 0 ? static_cast<float>(static_cast<long double>(OverviewWidth) / OverviewCount) : 0.0F;
+    OverviewScale = OverviewCount > 0
+                        ? static_cast<float>(static_cast<long double>(OverviewWidth) / OverviewCount)
+                        : 0.0F;
     if (OnRenderFinished)
         OnRenderFinished();
 }

@@ -82,13 +82,14 @@ public:
     float OverviewScale = 0;
     int OverviewWidth = 620; // the overview box's width, set by the window
     std::string WaveExportFileName;
+    std::string ProjectFileName; // the last project saved since the start
 
     // The window's side.
     std::function<std::unique_ptr<TsampleView>(Tsample& clip)> CreateView;
-    std::function<void()> OnRenderRestarted; // the render is no longer finished
-    std::function<void()> OnRenderFinished;  // WT holds the whole montage
-    std::function<void(bool)> OnClipsPresent; // the save and export commands follow
-    std::function<void()> OnEmptied;          // the last clip went: the overview is blanked
+    std::function<void()> OnRenderRestarted;           // the render is no longer finished
+    std::function<void()> OnRenderFinished;            // WT holds the whole montage
+    std::function<void(bool)> OnClipsPresent;          // the save and export commands follow
+    std::function<void()> OnEmptied;                   // the last clip went: the overview is blanked
     std::function<void(Tsample& clip)> OnDeletingClip; // a playback of that clip must stop first
 
     Tsample* ClipAt(int position) const;

@@ -3,6 +3,7 @@
 #include "app/Unit1.h"
 #include "audio/TestWaves.h"
 #include "editor/ui/WaveformBox.h"
+#include "montage/ui/OverviewBox.h"
 #include "platform/ui/Dialogs.h"
 
 #include <QAction>

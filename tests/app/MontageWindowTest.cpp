@@ -2,6 +2,7 @@
 // dialog, the panels' places after scrolling and deleting, the commands that follow the strip.
 #include "app/Unit1.h"
 #include "audio/TestWaves.h"
+#include "montage/ui/OverviewBox.h"
 #include "montage/ui/Unit3.h"
 #include "platform/VirtualWaveOut.h"
 #include "platform/ui/Dialogs.h"
@@ -14,10 +15,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {

@@ -1,0 +1,453 @@
+#include "montage/ProjectFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// ---- UTF-8 ----------------------------------------------------------------------------------------
+
+// Decodes the character at i and moves past it; false (i unchanged) on a malformed sequence.
+bool nextCodePoint(std::string_view text, std::size_t& i, char32_t& cp)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char b0 = byte(i);
+    if (b0 < 0x80) {
+        cp = b0;
+        ++i;
+        return true;
+    }
+    std::size_t count = 0;
+    char32_t min = 0;
+    if ((b0 & 0xE0) == 0xC0) {
+        count = 1;
+        cp = b0 & 0x1F;
+        min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        count = 2;
+        cp = b0 & 0x0F;
+        min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        count = 3;
+        cp = b0 & 0x07;
+        min = 0x10000;
+    } else {
+        return false;
+    }
+    if (text.size() - i <= count)
+        return false;
+    for (std::size_t k = 1; k <= count; ++k) {
+        const unsigned char b = byte(i + k);
+        if ((b & 0xC0) != 0x80)
+            return false;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return false;
+    i += count + 1;
+    return true;
+}
+
+void appendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+bool hasNonAscii(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// Bytes 0x80 to 0x9F; the unassigned ones stand for the control character of the same number.
+constexpr std::array<char16_t, 32> Windows1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+std::optional<unsigned char> windows1252Byte(char32_t cp)
+{
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
+        return static_cast<unsigned char>(cp);
+    for (std::size_t k = 0; k < Windows1252High.size(); ++k)
+        if (Windows1252High[k] == cp)
+            return static_cast<unsigned char>(0x80 + k);
+    return std::nullopt;
+}
+
+// The first count characters of a valid UTF-8 text.
+std::string_view firstCharacters(std::string_view text, std::size_t count)
+{
+    std::size_t i = 0;
+    char32_t cp = 0;
+    for (std::size_t n = 0; n < count && i < text.size(); ++n)
+        if (!nextCodePoint(text, i, cp))
+            break;
+    return text.substr(0, i);
+}
+
+// The longest prefix of at most size bytes that does not split a UTF-8 sequence.
+std::string_view wholeCharactersWithin(std::string_view text, std::size_t size)
+{
+    if (text.size() <= size)
+        return text;
+    std::size_t end = size;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end);
+}
+
+// ---- Little-endian fields -------------------------------------------------------------------------
+
+void putInt32(std::uint8_t* at, std::int32_t value)
+{
+    const auto u = static_cast<std::uint32_t>(value);
+    for (int k = 0; k < 4; ++k)
+        at[k] = static_cast<std::uint8_t>(u >> (8 * k));
+}
+
+std::int32_t getInt32(const std::uint8_t* at)
+{
+    std::uint32_t u = 0;
+    for (int k = 0; k < 4; ++k)
+        u |= static_cast<std::uint32_t>(at[k]) << (8 * k);
+    return static_cast<std::int32_t>(u);
+}
+
+std::string_view fieldBytes(const std::uint8_t* bytes, std::size_t lengthAt, std::size_t textAt,
+                            std::size_t capacity)
+{
+    const std::size_t length = std::min<std::size_t>(bytes[lengthAt], capacity);
+    return {reinterpret_cast<const char*>(bytes + textAt), length};
+}
+
+// ---- Files ----------------------------------------------------------------------------------------
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+// Writes the bytes under a name of their own beside the target, then renames them over it in one step:
+// a failure at any point leaves the target as it was and nothing beside it.
+void replaceFile(const std::string& fileName, const std::vector<std::uint8_t>& bytes)
+{
+    const std::string temporary = fileName + ".sonalto-tmp";
+    FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0)
+        throw EFCreateError(fileName);
+    const auto fail = [&](auto error) {
+        if (fd.get() >= 0)
+            ::close(fd.release());
+        ::unlink(temporary.c_str());
+        throw error;
+    };
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            fail(EWriteError(fileName));
+        done += static_cast<std::size_t>(put);
+    }
+    if (::fsync(fd.get()) != 0)
+        fail(EWriteError(fileName));
+    if (::close(fd.release()) != 0)
+        fail(EWriteError(fileName));
+    if (std::rename(temporary.c_str(), fileName.c_str()) != 0)
+        fail(EFCreateError(fileName));
+}
+
+bool pathExists(const std::string& path, struct stat& st)
+{
+    // A name holding a zero byte cannot name a file (the system would read a shorter name).
+    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0;
+}
+
+// The clip's audio: the stretch [startMs, startMs + lengthMs) of the source, limited to what the source
+// holds, in the montage's format. A source that cannot be read as a file gives an empty wave.
+void cutFromSource(TWave& wave, const std::string& path, const struct stat& st, std::int32_t startMs,
+                   std::int32_t lengthMs)
+{
+    wave.Clear();
+    // Only regular files are read: opening a pipe or a device could wait for ever or never end.
+    if (S_ISREG(st.st_mode)) {
+        try {
+            wave.LoadFromFile(path);
+        } catch (const EStreamError&) {
+            wave.Clear();
+        } catch (const std::bad_alloc&) {
+            wave.Clear();
+        }
+    }
+    // Durations are whole milliseconds, rounded: the samples after the last whole one belong to the
+    // stretch only when it runs to the end of the source.
+    constexpr auto everything = std::numeric_limits<std::uint32_t>::max();
+    const std::int64_t duration = wave.Duration();
+    const std::int64_t start = std::clamp<std::int64_t>(startMs, 0, duration);
+    const std::int64_t end =
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(startMs) + lengthMs, start, duration);
+    if (end < duration)
+        wave.Delete(static_cast<std::uint32_t>(end), everything);
+    if (start == duration) {
+        // The stretch starts where the source ends: every sample goes, the format stays.
+        if (wave.Duration() > 0)
+            wave.Delete(0, everything);
+    } else if (start > 0) {
+        wave.Delete(0, static_cast<std::uint32_t>(start));
+    }
+    wave.ConvertToPCM(MontageFormat);
+    wave.TrimToData();
+}
+
+std::string missingSourceMessage(const std::string& path)
+{
+    return "Le fichier " + path +
+           " n'a pas été trouvé. Il a peut-être été effacé depuis la dernière sauvegarde.";
+}
+
+std::string stripFullMessage()
+{
+    return "Le montage contient plus de " + std::to_string(MaxClips) +
+           " extraits : les suivants n'ont pas été chargés.";
+}
+
+} // namespace
+
+// ---- Text encodings -------------------------------------------------------------------------------
+
+bool IsValidUtf8(std::string_view text)
+{
+    std::size_t i = 0;
+    char32_t cp = 0;
+    while (i < text.size())
+        if (!nextCodePoint(text, i, cp))
+            return false;
+    return true;
+}
+
+std::string Windows1252ToUtf8(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        appendUtf8(out, b >= 0x80 && b < 0xA0 ? Windows1252High[b - 0x80] : b);
+    }
+    return out;
+}
+
+std::optional<std::string> Utf8ToWindows1252(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    char32_t cp = 0;
+    while (i < text.size()) {
+        if (!nextCodePoint(text, i, cp))
+            return std::nullopt;
+        const std::optional<unsigned char> b = windows1252Byte(cp);
+        if (!b)
+            return std::nullopt;
+        out += static_cast<char>(*b);
+    }
+    return out;
+}
+
+std::string EncodeFieldText(std::string_view text)
+{
+    // Windows-1252 bytes that happen to form UTF-8 would be read back as UTF-8, as another text.
+    if (std::optional<std::string> ansi = Utf8ToWindows1252(text);
+        ansi && !(hasNonAscii(*ansi) && IsValidUtf8(*ansi)))
+        return *ansi;
+    return std::string(text);
+}
+
+std::string DecodeFieldText(std::string_view bytes)
+{
+    if (hasNonAscii(bytes) && IsValidUtf8(bytes))
+        return std::string(bytes);
+    return Windows1252ToUtf8(bytes);
+}
+
+// ---- Records --------------------------------------------------------------------------------------
+
+std::array<std::uint8_t, ClipRecordSize> EncodeClipRecord(const TClipRecord& record)
+{
+    namespace L = ClipRecordLayout;
+    std::array<std::uint8_t, ClipRecordSize> out{};
+
+    std::string title;
+    if (IsValidUtf8(record.Title))
+        title = EncodeFieldText(firstCharacters(record.Title, L::TitleCapacity));
+    else
+        title = record.Title; // bytes of no known encoding travel as they are
+    title = std::string(wholeCharactersWithin(title, L::TitleCapacity));
+
+    const std::string source = EncodeFieldText(record.SourceFile);
+    if (source.size() > L::SourceCapacity)
+        throw EProjectError("Le chemin du fichier source de l'extrait « " + record.Title +
+                            " » est trop long (plus de " + std::to_string(L::SourceCapacity) +
+                            " caractères) : le montage n'a pas été enregistré.");
+
+    out[L::TitleLength] = static_cast<std::uint8_t>(title.size());
+    std::memcpy(out.data() + L::Title, title.data(), title.size());
+    out[L::SourceLength] = static_cast<std::uint8_t>(source.size());
+    std::memcpy(out.data() + L::Source, source.data(), source.size());
+    putInt32(out.data() + L::StartMs, record.StartMs);
+    putInt32(out.data() + L::LengthMs, record.LengthMs);
+    putInt32(out.data() + L::FadeInKind, record.FadeInKind);
+    putInt32(out.data() + L::FadeOutKind, record.FadeOutKind);
+    putInt32(out.data() + L::FadeInMs, record.FadeInMs);
+    putInt32(out.data() + L::FadeOutMs, record.FadeOutMs);
+    putInt32(out.data() + L::Position, record.Position);
+    return out;
+}
+
+TClipRecord DecodeClipRecord(const std::uint8_t* bytes)
+{
+    namespace L = ClipRecordLayout;
+    TClipRecord record;
+    record.Title = DecodeFieldText(fieldBytes(bytes, L::TitleLength, L::Title, L::TitleCapacity));
+    record.SourceFile = DecodeFieldText(fieldBytes(bytes, L::SourceLength, L::Source, L::SourceCapacity));
+    record.StartMs = getInt32(bytes + L::StartMs);
+    record.LengthMs = getInt32(bytes + L::LengthMs);
+    record.FadeInKind = getInt32(bytes + L::FadeInKind);
+    record.FadeOutKind = getInt32(bytes + L::FadeOutKind);
+    record.FadeInMs = getInt32(bytes + L::FadeInMs);
+    record.FadeOutMs = getInt32(bytes + L::FadeOutMs);
+    record.Position = getInt32(bytes + L::Position);
+    return record;
+}
+
+// ---- Saving and loading ---------------------------------------------------------------------------
+
+void SaveProject(TMontage& montage, const std::string& fileName)
+{
+    if (montage.ClipCount == 0)
+        return;
+    // Every record is made first: a montage that cannot be written leaves no file behind.
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(ClipRecordSize * static_cast<std::size_t>(montage.ClipCount));
+    for (int p = 0; p < montage.ClipCount; ++p) {
+        const Tsample& clip = *montage.ClipAt(p);
+        const TClipRecord record{clip.Title,    clip.SourceFile, clip.StartMs,
+                                 clip.LengthMs, clip.FadeInKind, clip.FadeOutKind,
+                                 clip.FadeInMs, clip.FadeOutMs,  p};
+        const std::array<std::uint8_t, ClipRecordSize> encoded = EncodeClipRecord(record);
+        bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+    }
+    replaceFile(fileName, bytes);
+    montage.MontageSaved = true;
+}
+
+void LoadProjectFromStream(TMontage& montage, TStream& stream,
+                           const std::function<void(const std::string&)>& showMessage)
+{
+    const auto tell = [&](const std::string& text) {
+        if (showMessage)
+            showMessage(text);
+    };
+    try {
+        while (stream.Position() < stream.Size()) {
+            if (montage.ClipCount >= MaxClips || montage.FirstFreeSlot() < 0) {
+                tell(stripFullMessage());
+                break;
+            }
+            std::array<std::uint8_t, ClipRecordSize> bytes{};
+            std::size_t got = 0;
+            while (got < bytes.size()) {
+                const std::size_t n = stream.Read(bytes.data() + got, bytes.size() - got);
+                if (n == 0)
+                    break;
+                got += n;
+            }
+            if (got < bytes.size())
+                throw EReadPastEndError();
+
+            const TClipRecord record = DecodeClipRecord(bytes.data());
+            std::string path = record.SourceFile;
+            struct stat st
+            {
+            };
+            if (!pathExists(path, st)) {
+                // A path of no known encoding was stored as its own bytes.
+                const std::string raw(fieldBytes(bytes.data(), ClipRecordLayout::SourceLength,
+                                                 ClipRecordLayout::Source, ClipRecordLayout::SourceCapacity));
+                if (IsValidUtf8(raw) || !pathExists(raw, st)) {
+                    tell(missingSourceMessage(path));
+                    continue;
+                }
+                path = raw;
+            }
+
+            Tsample& clip =
+                montage.Create(record.Title, path, record.StartMs, record.LengthMs, montage.FirstFreeSlot());
+            const auto kind = [](std::int32_t k) { return k >= 0 && k <= 2 ? k : 1; };
+            clip.SetFadeIn(kind(record.FadeInKind), record.FadeInMs);
+            clip.SetFadeOut(kind(record.FadeOutKind), record.FadeOutMs);
+            cutFromSource(clip.Storage.Wave(), path, st, record.StartMs, record.LengthMs);
+        }
+    } catch (...) {
+        // The clips read so far stay, with consistent joints; the render and the commands are left alone.
+        montage.RelayoutStrip();
+        throw;
+    }
+
+    montage.RelayoutStrip();
+    if (montage.ClipCount > 0)
+        montage.RestartRender();
+    montage.MontageSaved = true;
+    if (montage.OnClipsPresent)
+        montage.OnClipsPresent(montage.ClipCount > 0);
+}
+
+void LoadProject(TMontage& montage, const std::string& fileName,
+                 const std::function<void(const std::string&)>& showMessage)
+{
+    TMemoryStream file;
+    file.LoadFromFile(fileName);
+    LoadProjectFromStream(montage, file, showMessage);
+}
