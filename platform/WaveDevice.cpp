@@ -72,3 +72,37 @@ bool NotificationQueue::Empty() const
     const std::lock_guard<std::mutex> lock(m_mutex);
     return m_queue.empty();
 }
+
+MMRESULT PrepareHeader(bool deviceOpen, WAVEHDR* header)
+{
+    if (!deviceOpen)
+        return MMSYSERR_INVALHANDLE;
+    if (!header || !header->lpData)
+        return MMSYSERR_INVALPARAM;
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT UnprepareHeader(bool deviceOpen, WAVEHDR* header)
+{
+    if (!deviceOpen)
+        return MMSYSERR_INVALHANDLE;
+    if (!header)
+        return MMSYSERR_INVALPARAM;
+    if (header->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT QueueHeader(WAVEHDR* header)
+{
+    if (!header)
+        return MMSYSERR_INVALPARAM;
+    if (!(header->dwFlags & WHDR_PREPARED))
+        return WAVERR_UNPREPARED;
+    if (header->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    return MMSYSERR_NOERROR;
+}

@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 using MMRESULT = std::uint32_t;
 
@@ -103,3 +105,47 @@ struct MMTIME
     std::uint32_t value = 0; // ms, samples or bytes
     std::uint8_t hour = 0, min = 0, sec = 0, frame = 0;
 };
+
+// The open devices of one direction, by handle number: a call with a closed handle finds nothing.
+template <typename Device> class DeviceRegistry
+{
+public:
+    std::uintptr_t Add(std::unique_ptr<Device> device)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const std::uintptr_t handle = m_next++;
+        m_devices.emplace_back(handle, std::move(device));
+        return handle;
+    }
+    Device* Find(std::uintptr_t handle)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto& [h, d] : m_devices)
+            if (h == handle)
+                return d.get();
+        return nullptr;
+    }
+    // Takes the device out; the caller destroys it outside the registry's lock.
+    std::unique_ptr<Device> Remove(std::uintptr_t handle)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto it = m_devices.begin(); it != m_devices.end(); ++it)
+            if (it->first == handle) {
+                std::unique_ptr<Device> device = std::move(it->second);
+                m_devices.erase(it);
+                return device;
+            }
+        return nullptr;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::deque<std::pair<std::uintptr_t, std::unique_ptr<Device>>> m_devices;
+    std::uintptr_t m_next = 1;
+};
+
+// The header checks every device shares.
+MMRESULT PrepareHeader(bool deviceOpen, WAVEHDR* header);
+MMRESULT UnprepareHeader(bool deviceOpen, WAVEHDR* header);
+// Marks a header queued, after checking it may be; the caller hands it to the device.
+MMRESULT QueueHeader(WAVEHDR* header);

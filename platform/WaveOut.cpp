@@ -3,54 +3,54 @@
 #include "platform/AlsaWaveOut.h"
 #include "platform/PulseWaveOut.h"
 
-#include <map>
 #include <mutex>
 
 namespace {
 
-struct Registry
+struct Backend
 {
     std::mutex mutex;
-    std::shared_ptr<WaveOutBackend> backend;
-    std::map<HWAVEOUT, std::unique_ptr<WaveOutDevice>> devices;
-    HWAVEOUT next = 1;
+    std::shared_ptr<WaveOutBackend> current;
 };
 
-Registry& registry()
+Backend& backend()
 {
-    static Registry r;
+    static Backend b;
+    return b;
+}
+
+DeviceRegistry<WaveOutDevice>& devices()
+{
+    static DeviceRegistry<WaveOutDevice> r;
     return r;
 }
 
 WaveOutDevice* device(HWAVEOUT handle)
 {
-    Registry& r = registry();
-    const std::lock_guard<std::mutex> lock(r.mutex);
-    const auto it = r.devices.find(handle);
-    return it == r.devices.end() ? nullptr : it->second.get();
+    return devices().Find(handle);
 }
 
 } // namespace
 
 WaveOutBackend& CurrentWaveOutBackend()
 {
-    Registry& r = registry();
+    Backend& r = backend();
     const std::lock_guard<std::mutex> lock(r.mutex);
-    if (!r.backend) {
+    if (!r.current) {
         // Desktops run a sound server that knows the real devices and their volumes; without one,
         // ALSA's default device is what there is.
-        r.backend = CreatePulseWaveOutBackend();
-        if (!r.backend)
-            r.backend = CreateAlsaWaveOutBackend("default");
+        r.current = CreatePulseWaveOutBackend();
+        if (!r.current)
+            r.current = CreateAlsaWaveOutBackend("default");
     }
-    return *r.backend;
+    return *r.current;
 }
 
-void SetCurrentWaveOutBackend(std::shared_ptr<WaveOutBackend> backend)
+void SetCurrentWaveOutBackend(std::shared_ptr<WaveOutBackend> current)
 {
-    Registry& r = registry();
+    Backend& r = backend();
     const std::lock_guard<std::mutex> lock(r.mutex);
-    r.backend = std::move(backend);
+    r.current = std::move(current);
 }
 
 unsigned waveOutGetNumDevs()
@@ -68,19 +68,16 @@ MMRESULT waveOutOpen(HWAVEOUT* handle, int deviceId, const TWaveFormatEx* format
 {
     if (!format)
         return WAVERR_BADFORMAT; // a wave without a valid header has no format a device could play
-    WaveOutBackend& backend = CurrentWaveOutBackend();
+    WaveOutBackend& current = CurrentWaveOutBackend();
     if (flags & WAVE_FORMAT_QUERY)
-        return backend.Query(deviceId, *format);
+        return current.Query(deviceId, *format);
     if (!handle || !callback)
         return MMSYSERR_INVALPARAM;
     std::unique_ptr<WaveOutDevice> opened;
-    const MMRESULT result = backend.Open(opened, deviceId, *format, callback);
+    const MMRESULT result = current.Open(opened, deviceId, *format, callback);
     if (result != MMSYSERR_NOERROR)
         return result;
-    Registry& r = registry();
-    const std::lock_guard<std::mutex> lock(r.mutex);
-    *handle = r.next++;
-    r.devices.emplace(*handle, std::move(opened));
+    *handle = devices().Add(std::move(opened));
     return MMSYSERR_NOERROR;
 }
 
@@ -92,37 +89,18 @@ MMRESULT waveOutClose(HWAVEOUT handle)
     const MMRESULT result = d->Close();
     if (result != MMSYSERR_NOERROR)
         return result;
-    std::unique_ptr<WaveOutDevice> closed;
-    {
-        Registry& r = registry();
-        const std::lock_guard<std::mutex> lock(r.mutex);
-        const auto it = r.devices.find(handle);
-        closed = std::move(it->second);
-        r.devices.erase(it);
-    }
-    return MMSYSERR_NOERROR; // the device is destroyed here, outside the registry's lock
+    devices().Remove(handle); // destroyed here, outside the registry's lock
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header)
 {
-    if (!device(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (!header || !header->lpData)
-        return MMSYSERR_INVALPARAM;
-    header->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return PrepareHeader(device(handle) != nullptr, header);
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header)
 {
-    if (!device(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (!header)
-        return MMSYSERR_INVALPARAM;
-    if (header->dwFlags & WHDR_INQUEUE)
-        return WAVERR_STILLPLAYING;
-    header->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return UnprepareHeader(device(handle) != nullptr, header);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header)
@@ -130,13 +108,8 @@ MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header)
     WaveOutDevice* d = device(handle);
     if (!d)
         return MMSYSERR_INVALHANDLE;
-    if (!header)
-        return MMSYSERR_INVALPARAM;
-    if (!(header->dwFlags & WHDR_PREPARED))
-        return WAVERR_UNPREPARED;
-    if (header->dwFlags & WHDR_INQUEUE)
-        return WAVERR_STILLPLAYING;
-    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    if (const MMRESULT checked = QueueHeader(header))
+        return checked;
     const MMRESULT result = d->Write(header);
     if (result != MMSYSERR_NOERROR)
         header->dwFlags &= ~WHDR_INQUEUE;
