@@ -347,3 +347,76 @@ std::int64_t TBytesView::Seek(std::int64_t offset, SeekOrigin origin)
         m_position = static_cast<std::uint64_t>(target);
     return target;
 }
+
+TFileStream::TFileStream(const std::string& fileName, Mode mode) : m_fileName(fileName)
+{
+    const int flags = mode == Create ? (O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC) : (O_RDWR | O_CLOEXEC);
+    m_fd = ::open(fileName.c_str(), flags, 0666);
+    if (m_fd < 0) {
+        if (mode == Create)
+            throw EFCreateError(fileName);
+        throw EFOpenError(fileName);
+    }
+}
+
+TFileStream::~TFileStream()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+std::size_t TFileStream::Read(void* buffer, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(m_fd, static_cast<char*>(buffer) + done, count - done,
+                                    static_cast<off_t>(m_position + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    m_position += done;
+    return done;
+}
+
+std::size_t TFileStream::Write(const void* buffer, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t put = ::pwrite(m_fd, static_cast<const char*>(buffer) + done, count - done,
+                                     static_cast<off_t>(m_position + done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            break;
+        done += static_cast<std::size_t>(put);
+    }
+    m_position += done;
+    return done;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin)
+{
+    const std::int64_t target = seekTarget(offset, origin, m_position, Size());
+    if (target >= 0)
+        m_position = static_cast<std::uint64_t>(target);
+    return target;
+}
+
+std::uint64_t TFileStream::Size() const
+{
+    struct stat st
+    {
+    };
+    return ::fstat(m_fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+void TFileStream::SetSize(std::uint64_t size)
+{
+    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0)
+        throw EWriteError(m_fileName);
+    if (m_position > size)
+        m_position = size;
+}

@@ -130,6 +130,32 @@ private:
     std::size_t m_capacity = 0;
 };
 
+// A file opened for reading and writing (created or truncated first when asked), read and written at
+// the stream's position. A failing write answers fewer bytes than given.
+class TFileStream : public TStream
+{
+public:
+    enum Mode
+    {
+        Create,
+        OpenReadWrite
+    };
+    // Raises EFCreateError or EFOpenError with the file's name.
+    TFileStream(const std::string& fileName, Mode mode);
+    ~TFileStream() override;
+
+    std::size_t Read(void* buffer, std::size_t count) override;
+    std::size_t Write(const void* buffer, std::size_t count) override;
+    std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+    std::uint64_t Size() const override;
+    void SetSize(std::uint64_t size) override;
+    const std::string& FileName() const { return m_fileName; }
+
+private:
+    std::string m_fileName;
+    int m_fd = -1;
+};
+
 // Reads a block of bytes it does not own; writing and resizing are refused.
 class TBytesView : public TStream
 {

@@ -1,0 +1,258 @@
+#include "devices/WaveIn.h"
+
+#include <cstring>
+#include <thread>
+
+TWaveAudioIn::TWaveAudioIn() = default;
+
+TWaveAudioIn::~TWaveAudioIn()
+{
+    Destroying();
+}
+
+void TWaveAudioIn::SetPCMFormat(TPCMFormat format)
+{
+    if (format == m_pcmFormat)
+        return;
+    if (GetActive())
+        throw EWaveAudioInvalidOperation("Audio format cannot be changed while device is open");
+    m_pcmFormat = format;
+}
+
+int TWaveAudioIn::GetNumDevs()
+{
+    return static_cast<int>(waveInGetNumDevs());
+}
+
+std::string TWaveAudioIn::GetDeviceName()
+{
+    WAVEINCAPS caps;
+    return waveInGetDevCaps(m_deviceId, caps) == MMSYSERR_NOERROR ? caps.szPname : std::string();
+}
+
+std::set<TPCMFormat> TWaveAudioIn::GetDeviceFormats()
+{
+    std::set<TPCMFormat> formats;
+    WAVEINCAPS caps;
+    if (waveInGetDevCaps(m_deviceId, caps) != MMSYSERR_NOERROR)
+        return formats;
+    formats = {Mono8Bit8000Hz, Stereo8bit8000Hz, Mono16bit8000Hz, Stereo16bit8000Hz};
+    const TPCMFormat byBit[12] = {Mono8bit11025Hz, Stereo8bit11025Hz, Mono16bit11025Hz, Stereo16bit11025Hz,
+                                  Mono8bit22050Hz, Stereo8bit22050Hz, Mono16bit22050Hz, Stereo16bit22050Hz,
+                                  Mono8bit44100Hz, Stereo8bit44100Hz, Mono16bit44100Hz, Stereo16bit44100Hz};
+    for (unsigned bit = 0; bit < 12; ++bit)
+        if (caps.dwFormats & (1U << bit))
+            formats.insert(byBit[bit]);
+    return formats;
+}
+
+std::uint32_t TWaveAudioIn::GetPosition()
+{
+    if (!GetActive())
+        return 0;
+    MMTIME time;
+    time.wType = MMTIME::Ms;
+    return Success(waveInGetPosition(m_handle, time)) ? MMTimeToMs(time) : 0;
+}
+
+std::string TWaveAudioIn::GetErrorText(MMRESULT code)
+{
+    std::string text;
+    return waveInGetErrorText(code, text) == MMSYSERR_NOERROR ? text : std::string();
+}
+
+const TWaveFormatEx* TWaveAudioIn::GetWaveFormat(WaveFormatBlock& storage)
+{
+    if (m_pcmFormat != nonePCM) {
+        storage.assign(sizeof(TWaveFormatEx), 0);
+        PCMFormatToWaveFormat(*reinterpret_cast<TWaveFormatEx*>(storage.data()), m_pcmFormat);
+        return AsWaveFormat(storage);
+    }
+    if (OnFormat)
+        OnFormat(this, storage);
+    return AsWaveFormat(storage);
+}
+
+MMRESULT TWaveAudioIn::ValidateDevice()
+{
+    WAVEINCAPS caps;
+    return waveInGetDevCaps(m_deviceId, caps);
+}
+
+bool TWaveAudioIn::QueryFormat(const TWaveFormatEx& format)
+{
+    return waveInOpen(nullptr, m_deviceId, &format, nullptr, 0x0001) == MMSYSERR_NOERROR;
+}
+
+bool TWaveAudioIn::InternalOpen()
+{
+    if (GetActive()) {
+        if (m_closing)
+            return false;
+        throw EWaveAudioInvalidOperation("Device is aleardy open");
+    }
+    WaveFormatBlock storage;
+    const TWaveFormatEx* format = GetWaveFormat(storage);
+    if (!Success(waveInOpen(nullptr, m_deviceId, format, nullptr, 0x0001)))
+        return false;
+    std::memcpy(&m_currentFormat, format, 16);
+    m_currentFormat.cbSize = 0;
+    m_closeRequested = false;
+    return Success(waveInOpen(&m_handle, m_deviceId, format, &CallbackQueue(), 0));
+}
+
+bool TWaveAudioIn::InternalClose()
+{
+    if (m_closing)
+        return false;
+    if (!GetActive())
+        throw EWaveAudioInvalidOperation("Device is aleardy close");
+    m_closing = true;
+    bool result = false;
+    try {
+        if (!m_paused && !Success(waveInStop(m_handle))) {
+            m_closing = false;
+            return false;
+        }
+        if (ActiveBufferCount() > 0) {
+            result = Success(waveInReset(m_handle));
+        } else if (!m_closeRequested) {
+            m_closeRequested = true;
+            result = Success(waveInClose(m_handle));
+        } else {
+            result = true;
+        }
+        std::this_thread::yield();
+        if (result)
+            WaitForClose();
+    } catch (...) {
+        m_closing = false;
+        throw;
+    }
+    m_closing = false;
+    return result;
+}
+
+bool TWaveAudioIn::Pause()
+{
+    if (m_paused || (GetActive() && !Success(waveInStop(m_handle))))
+        return false;
+    m_paused = true;
+    DoPause();
+    return true;
+}
+
+bool TWaveAudioIn::Resume()
+{
+    if (!m_paused || (GetActive() && !Success(waveInStart(m_handle))))
+        return false;
+    m_paused = false;
+    DoResume();
+    return true;
+}
+
+void TWaveAudioIn::QueueBuffers()
+{
+    while (ActiveBufferCount() < m_bufferCount && GetActive() && !m_closing) {
+        WAVEHDR* header = nullptr;
+        try {
+            if (!ReallocateBuffer(header, CalcBufferSize(), nullptr))
+                return;
+            if (!AddBuffer(header)) {
+                ReallocateBuffer(header, 0, nullptr);
+                return;
+            }
+        } catch (...) {
+            ReallocateBuffer(header, 0, nullptr);
+            return;
+        }
+    }
+}
+
+bool TWaveAudioIn::AddBuffer(WAVEHDR* header)
+{
+    bool preparedHere = false;
+    if (!(header->dwFlags & WHDR_PREPARED)) {
+        if (!Success(waveInPrepareHeader(m_handle, header)))
+            return false;
+        preparedHere = true;
+    }
+    try {
+        if (Success(waveInAddBuffer(m_handle, header)))
+            return true;
+    } catch (...) {
+        if (preparedHere)
+            waveInUnprepareHeader(m_handle, header);
+        throw;
+    }
+    if (preparedHere)
+        waveInUnprepareHeader(m_handle, header);
+    return false;
+}
+
+bool TWaveAudioIn::QueueData(std::uint8_t* buffer, std::uint32_t size, bool freeIt)
+{
+    WAVEHDR* header = nullptr;
+    if (!ReallocateBuffer(header, size, buffer))
+        return false;
+    if (freeIt)
+        header->dwUser = reinterpret_cast<std::uintptr_t>(this);
+    try {
+        if (AddBuffer(header))
+            return true;
+    } catch (...) {
+        ReallocateBuffer(header, 0, nullptr);
+        throw;
+    }
+    ReallocateBuffer(header, 0, nullptr);
+    return false;
+}
+
+void TWaveAudioIn::DoWaveInOpen()
+{
+    QueueBuffers();
+    if (!m_paused && !Success(waveInStart(m_handle)))
+        m_paused = true;
+    DoActivate();
+}
+
+void TWaveAudioIn::DoWaveInClose()
+{
+    m_handle = 0;
+    DoDeactivate();
+}
+
+void TWaveAudioIn::DoWaveInData(WAVEHDR* header)
+{
+    const auto finish = [this] {
+        if (m_closing && ActiveBufferCount() == 0 && GetActive() && !m_closeRequested) {
+            m_closeRequested = true;
+            Success(waveInClose(m_handle));
+        }
+    };
+    try {
+        if (header && GetActive() && Success(waveInUnprepareHeader(m_handle, header)) &&
+            header->dwBytesRecorded > 0) {
+            DoLevel(header->lpData, header->dwBytesRecorded);
+            DoData(header->lpData, header->dwBytesRecorded);
+            bool freeIt = true;
+            ProcessData(header->lpData, header->dwBytesRecorded, freeIt);
+            if (!freeIt)
+                header->dwUser = 0;
+        }
+        bool handedBack = false;
+        if (header && !m_closing && GetActive() && ActiveBufferCount() <= m_bufferCount)
+            handedBack = ReallocateBuffer(header, CalcBufferSize(), nullptr) && AddBuffer(header);
+        if (!handedBack && header)
+            ReallocateBuffer(header, 0, nullptr);
+    } catch (...) {
+        if (header) {
+            if ((header->dwFlags & WHDR_PREPARED) && GetActive())
+                waveInUnprepareHeader(m_handle, header);
+            ReallocateBuffer(header, 0, nullptr);
+        }
+        finish();
+        throw;
+    }
+    finish();
+}
