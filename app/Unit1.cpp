@@ -620,6 +620,15 @@ void TDepart::TdecalTimer()
 
 // ---- Playback -------------------------------------------------------------------------------------
 
+void TDepart::stopPlayer(QToolButton* button, TWaveAudioIO& player, const QIcon& glyph)
+{
+    if (Tag(button) != 1)
+        return;
+    player.SetActive(false);
+    button->setIcon(glyph);
+    SetTag(button, 0);
+}
+
 int TDepart::Tag(const QWidget* button)
 {
     return button->property("Tag").toInt();
@@ -634,16 +643,8 @@ void TDepart::BjoueBClick()
 {
     if (!m_editor.RecordingLoaded)
         return;
-    if (Tag(BjoueV) == 1) {
-        APS.SetActive(false);
-        BjoueV->setIcon(joueV);
-        SetTag(BjoueV, 0);
-    }
-    if (Tag(BjT) == 1) {
-        AP3.SetActive(false);
-        BjT->setIcon(Ijjaune);
-        SetTag(BjT, 0);
-    }
+    stopPlayer(BjoueV, APS, joueV);
+    stopPlayer(BjT, AP3, Ijjaune);
     if (Tag(BjoueB) == 0) {
         if (AP.Active())
             AP.Stop();
@@ -663,16 +664,8 @@ void TDepart::BjoueVClick()
 {
     if (!m_editor.RecordingLoaded)
         return;
-    if (Tag(BjoueB) == 1) {
-        AP.SetActive(false);
-        BjoueB->setIcon(joueB);
-        SetTag(BjoueB, 0);
-    }
-    if (Tag(BjT) == 1) {
-        AP3.SetActive(false);
-        BjT->setIcon(Ijjaune);
-        SetTag(BjT, 0);
-    }
+    stopPlayer(BjoueB, AP, joueB);
+    stopPlayer(BjT, AP3, Ijjaune);
     if (Tag(BjoueV) == 0) {
         APS.SetWave(&m_editor.WS1.Wave());
         const auto [a, b] = m_editor.SelectionMs();
@@ -701,11 +694,7 @@ void TDepart::APDeactivate()
 
 void TDepart::APSDeactivate()
 {
-    if (Tag(BjoueV) == 1) {
-        BjoueV->setIcon(joueV);
-        APS.SetActive(false);
-        SetTag(BjoueV, 0);
-    }
+    stopPlayer(BjoueV, APS, joueV);
 }
 
 void TDepart::closeEvent(QCloseEvent* event)
@@ -723,21 +712,9 @@ void TDepart::FormClose()
 {
     if (TcalculThread)
         TcalculThread->requestInterruption();
-    if (Tag(BjoueB) == 1) {
-        AP.SetActive(false);
-        BjoueB->setIcon(joueB);
-        SetTag(BjoueB, 0);
-    }
-    if (Tag(BjoueV) == 1) {
-        APS.SetActive(false);
-        BjoueV->setIcon(joueV);
-        SetTag(BjoueV, 0);
-    }
-    if (Tag(BjT) == 1) {
-        AP3.SetActive(false);
-        BjT->setIcon(Ijjaune);
-        SetTag(BjT, 0);
-    }
+    stopPlayer(BjoueB, AP, joueB);
+    stopPlayer(BjoueV, APS, joueV);
+    stopPlayer(BjT, AP3, Ijjaune);
     for (TWaveAudioIO* player : {static_cast<TWaveAudioIO*>(&AP2), static_cast<TWaveAudioIO*>(&AP3),
                                  static_cast<TWaveAudioIO*>(&APS)})
         if (player && player->Active())
@@ -1046,16 +1023,8 @@ void TDepart::BjTClick()
 {
     if (m_montage.ClipCount == 0)
         return;
-    if (Tag(BjoueB) == 1) {
-        AP.SetActive(false);
-        BjoueB->setIcon(joueB);
-        SetTag(BjoueB, 0);
-    }
-    if (Tag(BjoueV) == 1) {
-        APS.SetActive(false);
-        BjoueV->setIcon(joueV);
-        SetTag(BjoueV, 0);
-    }
+    stopPlayer(BjoueB, AP, joueB);
+    stopPlayer(BjoueV, APS, joueV);
     if (Tag(BjT) != 0) {
         BjT->setIcon(Ijjaune);
         AP3.SetActive(false);

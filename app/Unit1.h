@@ -183,6 +183,8 @@ private:
     void Label1MouseMove(QObject* label);
     void FormMouseMove();
     void syncTimer();
+    // Stops a player started by a play button whose flag is up, and gives the button its play glyph.
+    void stopPlayer(QToolButton* button, TWaveAudioIO& player, const QIcon& glyph);
     void setupMontage();
     void montageControlsEnabled(bool enabled);
     void resizeStrip();

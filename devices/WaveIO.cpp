@@ -308,6 +308,19 @@ std::uint32_t TWaveAudioIO::MMTimeToMs(const MMTIME& time) const
     }
 }
 
+std::set<TPCMFormat> TWaveAudioIO::FormatsFromCaps(std::uint32_t formatBits)
+{
+    std::set<TPCMFormat> formats = {Mono8Bit8000Hz, Stereo8bit8000Hz, Mono16bit8000Hz, Stereo16bit8000Hz};
+    // Bits 0 to 11: 11025, 22050 and 44100 Hz, each as mono 8, stereo 8, mono 16, stereo 16.
+    const TPCMFormat byBit[12] = {Mono8bit11025Hz, Stereo8bit11025Hz, Mono16bit11025Hz, Stereo16bit11025Hz,
+                                  Mono8bit22050Hz, Stereo8bit22050Hz, Mono16bit22050Hz, Stereo16bit22050Hz,
+                                  Mono8bit44100Hz, Stereo8bit44100Hz, Mono16bit44100Hz, Stereo16bit44100Hz};
+    for (unsigned bit = 0; bit < 12; ++bit)
+        if (formatBits & (1U << bit))
+            formats.insert(byBit[bit]);
+    return formats;
+}
+
 std::uint32_t TWaveAudioIO::ToFixed1616(double value)
 {
     const double whole = std::floor(value);

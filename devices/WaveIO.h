@@ -96,6 +96,8 @@ public:
     NotificationQueue& CallbackQueue() { return m_queue; }
     void DrainNotifications();
 
+    // The PCM formats a device's capability bits report: the four 8000 Hz ones always, 48000 Hz never.
+    static std::set<TPCMFormat> FormatsFromCaps(std::uint32_t formatBits);
     static std::uint32_t ToFixed1616(double value);
     static double FromFixed1616(std::uint32_t value);
 

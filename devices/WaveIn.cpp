@@ -32,18 +32,9 @@ std::string TWaveAudioIn::GetDeviceName()
 
 std::set<TPCMFormat> TWaveAudioIn::GetDeviceFormats()
 {
-    std::set<TPCMFormat> formats;
     WAVEINCAPS caps;
-    if (waveInGetDevCaps(m_deviceId, caps) != MMSYSERR_NOERROR)
-        return formats;
-    formats = {Mono8Bit8000Hz, Stereo8bit8000Hz, Mono16bit8000Hz, Stereo16bit8000Hz};
-    const TPCMFormat byBit[12] = {Mono8bit11025Hz, Stereo8bit11025Hz, Mono16bit11025Hz, Stereo16bit11025Hz,
-                                  Mono8bit22050Hz, Stereo8bit22050Hz, Mono16bit22050Hz, Stereo16bit22050Hz,
-                                  Mono8bit44100Hz, Stereo8bit44100Hz, Mono16bit44100Hz, Stereo16bit44100Hz};
-    for (unsigned bit = 0; bit < 12; ++bit)
-        if (caps.dwFormats & (1U << bit))
-            formats.insert(byBit[bit]);
-    return formats;
+    return waveInGetDevCaps(m_deviceId, caps) == MMSYSERR_NOERROR ? FormatsFromCaps(caps.dwFormats)
+                                                                  : std::set<TPCMFormat>();
 }
 
 std::uint32_t TWaveAudioIn::GetPosition()

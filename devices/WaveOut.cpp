@@ -26,23 +26,9 @@ std::string TWaveAudioOut::GetDeviceName()
 
 std::set<TPCMFormat> TWaveAudioOut::GetDeviceFormats()
 {
-    std::set<TPCMFormat> formats;
     WAVEOUTCAPS caps;
-    if (waveOutGetDevCaps(m_deviceId, caps) != MMSYSERR_NOERROR)
-        return formats;
-    formats = {Mono8Bit8000Hz, Stereo8bit8000Hz, Mono16bit8000Hz, Stereo16bit8000Hz};
-    const std::pair<std::uint32_t, TPCMFormat> bits[] = {
-        {WAVE_FORMAT_1M08, Mono8bit11025Hz},  {WAVE_FORMAT_1S08, Stereo8bit11025Hz},
-        {WAVE_FORMAT_1M16, Mono16bit11025Hz}, {WAVE_FORMAT_1S16, Stereo16bit11025Hz},
-        {WAVE_FORMAT_2M08, Mono8bit22050Hz},  {WAVE_FORMAT_2S08, Stereo8bit22050Hz},
-        {WAVE_FORMAT_2M16, Mono16bit22050Hz}, {WAVE_FORMAT_2S16, Stereo16bit22050Hz},
-        {WAVE_FORMAT_4M08, Mono8bit44100Hz},  {WAVE_FORMAT_4S08, Stereo8bit44100Hz},
-        {WAVE_FORMAT_4M16, Mono16bit44100Hz}, {WAVE_FORMAT_4S16, Stereo16bit44100Hz},
-    };
-    for (const auto& [bit, format] : bits)
-        if (caps.dwFormats & bit)
-            formats.insert(format);
-    return formats;
+    return waveOutGetDevCaps(m_deviceId, caps) == MMSYSERR_NOERROR ? FormatsFromCaps(caps.dwFormats)
+                                                                   : std::set<TPCMFormat>();
 }
 
 TWaveOutDeviceSupports TWaveAudioOut::DeviceSupports()
