@@ -128,7 +128,7 @@ VirtualWaveInBackend::VirtualWaveInBackend() = default;
 
 VirtualWaveInBackend::~VirtualWaveInBackend()
 {
-    RunInRealTime(0);
+    m_clock.Stop();
 }
 
 unsigned VirtualWaveInBackend::GetNumDevs()
@@ -241,23 +241,7 @@ void VirtualWaveInBackend::Advance(std::uint32_t ms)
 
 void VirtualWaveInBackend::RunInRealTime(double speed)
 {
-    if (m_clockRunning.exchange(false) && m_clock.joinable())
-        m_clock.join();
-    if (speed <= 0)
-        return;
-    m_speed = speed;
-    m_clockRunning = true;
-    m_clock = std::thread([this] {
-        double carried = 0;
-        while (m_clockRunning) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            carried += 5 * m_speed.load();
-            const auto whole = static_cast<std::uint32_t>(carried);
-            carried -= whole;
-            if (whole > 0)
-                Advance(whole);
-        }
-    });
+    m_clock.Run(speed, [this](std::uint32_t ms) { Advance(ms); });
 }
 
 int VirtualWaveInBackend::OpenDevices() const

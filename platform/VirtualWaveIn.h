@@ -6,6 +6,7 @@
 // mutex, and notifications go through each device's queue.
 #pragma once
 
+#include "platform/VirtualClock.h"
 #include "platform/WaveIn.h"
 
 #include <atomic>
@@ -46,7 +47,5 @@ private:
     MMRESULT m_failOpen = MMSYSERR_NOERROR;
     Signal m_signal;
     std::vector<std::shared_ptr<DeviceState>> m_devices;
-    std::thread m_clock;
-    std::atomic<bool> m_clockRunning{false};
-    std::atomic<double> m_speed{0};
+    VirtualClock m_clock; // last: stopped before the devices it advances go
 };

@@ -5,6 +5,7 @@
 // by the backend's mutex, and notifications go through each device's queue.
 #pragma once
 
+#include "platform/VirtualClock.h"
 #include "platform/WaveOut.h"
 
 #include <atomic>
@@ -57,7 +58,5 @@ private:
     std::vector<std::shared_ptr<DeviceState>> m_devices; // every device ever opened
     std::uint32_t m_lastVolume = 0xFFFF;
 
-    std::thread m_clock;
-    std::atomic<bool> m_clockRunning{false};
-    std::atomic<double> m_speed{0};
+    VirtualClock m_clock; // last: stopped before the devices it advances go
 };
