@@ -6,7 +6,7 @@ RELEASE_DIR := build/release
 TEST_DIR := build/asan
 FUZZ_DIR := build/fuzz
 
-.PHONY: all setup release run test asan bench fuzz screenshots clean format
+.PHONY: all setup release run test asan bench fuzz screenshots install clean format
 
 all: release
 
@@ -34,8 +34,13 @@ test: asan
 bench: release
 	bash bench/run.sh $(RELEASE_DIR)
 
+# The pictures of the README, and those of the help pages under resources/aide/images.
 screenshots: release
-	QT_QPA_PLATFORM=offscreen ./$(RELEASE_DIR)/app/sonalto_screenshots docs/screenshots
+	QT_QPA_PLATFORM=offscreen ./$(RELEASE_DIR)/app/sonalto_screenshots docs/screenshots resources/aide/images
+
+# Installs the program, its help pages, its desktop entry and icon under PREFIX (default /usr/local).
+install: release
+	cmake --install $(RELEASE_DIR) $(if $(PREFIX),--prefix $(PREFIX))
 
 fuzz: setup
 	bash scripts/fuzz.sh $(FUZZ_DIR)

@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "editor/ui/WaveformBox.h"
+#include "help/ui/About.h"
 #include "montage/ProjectFile.h"
 #include "montage/ui/ClipPanel.h"
 #include "montage/ui/OverviewBox.h"
@@ -471,7 +472,8 @@ void TDepart::createMenu()
     help->setObjectName(QStringLiteral("Aide1"));
     Sommairedelaide1 =
         item(help, "Sommairedelaide1", QStringLiteral("Sommaire de l'aide"), true, &TDepart::BaideClick);
-    AproposdeSonalto1 = item(help, "AproposdeSonalto1", QStringLiteral("A propos de Sonalto"), true, nullptr);
+    AproposdeSonalto1 = item(help, "AproposdeSonalto1", QStringLiteral("A propos de Sonalto"), true,
+                             &TDepart::AproposdeSonalto1Click);
 
     Quitter2 = bar->addAction(QStringLiteral("Quitter"));
     Quitter2->setObjectName(QStringLiteral("Quitter2"));
@@ -1150,4 +1152,9 @@ void TDepart::SaveProjectAs(const QString& fileName)
     SaveProject(m_montage, path);
     m_montage.ProjectFileName = path;
     m_montage.MontageSaved = true;
+}
+
+void TDepart::AproposdeSonalto1Click()
+{
+    ::AproposdeSonalto1Click(this);
 }

@@ -79,6 +79,7 @@ public:
     void TdelTimer();
     void BwaveClick();
     void BjTClick();
+    void AproposdeSonalto1Click();
     void AP3Deactivate();
     void PlayClick(int position);
     void AP2Deactivate();
