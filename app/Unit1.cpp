@@ -7,6 +7,7 @@
 #include "montage/ui/OverviewBox.h"
 #include "montage/ui/Tcalcul.h"
 #include "montage/ui/Unit3.h"
+#include "mp3/ui/Unit6.h"
 #include "platform/ui/Dialogs.h"
 
 #include <QAction>
@@ -916,6 +917,9 @@ void TDepart::setupMontage()
     connect(Bsauver, &QToolButton::clicked, this, [this] { Guarded([&] { BsauverClick(); }); });
     connect(Sauvergarderunprojet1, &QAction::triggered, this, [this] { Guarded([&] { BsauverClick(); }); });
     connect(Bwave, &QToolButton::clicked, this, [this] { Guarded([&] { BwaveClick(); }); });
+    connect(Bmp3, &QToolButton::clicked, this, [this] { Guarded([&] { Bmp3Click(); }); });
+    connect(Exporterlemontageauformatmp31, &QAction::triggered, this,
+            [this] { Guarded([&] { Bmp3Click(); }); });
     connect(Exporterlemontageauformatwave1, &QAction::triggered, this,
             [this] { Guarded([&] { BwaveClick(); }); });
 
@@ -1157,4 +1161,16 @@ void TDepart::SaveProjectAs(const QString& fileName)
 void TDepart::AproposdeSonalto1Click()
 {
     ::AproposdeSonalto1Click(this);
+}
+
+void TDepart::SetMp3Dialog(TFmp3* dialog)
+{
+    m_mp3Dialog = dialog;
+    dialog->showHint = [this](const QString& hint) { Laide->setText(hint); };
+}
+
+void TDepart::Bmp3Click()
+{
+    if (m_mp3Dialog)
+        ExportMp3(*m_mp3Dialog, m_montage);
 }

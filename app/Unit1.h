@@ -21,6 +21,7 @@ class QTimer;
 class QToolButton;
 class TWaveformBox;
 class TFedit;
+class TFmp3;
 class TOverviewBox;
 class Tcalcul;
 
@@ -41,6 +42,7 @@ public:
     void SetRecordingWindow(QWidget* window) { m_recordingWindow = window; }
     void SetHelpWindow(QWidget* window) { m_helpWindow = window; }
     void SetTitleDialog(TFedit* dialog) { m_titleDialog = dialog; }
+    void SetMp3Dialog(TFmp3* dialog);
 
     // Commands, named after the control and event that start them.
     void ChargeTSAClick();
@@ -80,6 +82,7 @@ public:
     void BwaveClick();
     void BjTClick();
     void AproposdeSonalto1Click();
+    void Bmp3Click();
     void AP3Deactivate();
     void PlayClick(int position);
     void AP2Deactivate();
@@ -193,6 +196,7 @@ private:
     QWidget* m_recordingWindow = nullptr;
     QWidget* m_helpWindow = nullptr;
     TFedit* m_titleDialog = nullptr;
+    TFmp3* m_mp3Dialog = nullptr;
     bool m_syncingScrollBar = false;
     QSize m_outerSize;
 };

@@ -19,6 +19,7 @@ int main(int argc, char* argv[])
     Depart.SetRecordingWindow(&Fenr);
     Depart.SetHelpWindow(&Faide);
     Depart.SetTitleDialog(&Fedit);
+    Depart.SetMp3Dialog(&Fmp3);
     Depart.show();
     return TApplication::exec();
 }

@@ -7,6 +7,7 @@ mkdir -p "$data"
 "$build/bench/bench_audio" "$data"
 "$build/bench/bench_editor" "$data"
 "$build/bench/bench_montage" "$data"
+"$build/bench/bench_mp3" "$data"
 
 # Playback runs on a private sound server with a null sink, so that it measures the same thing on every
 # machine, with or without a sound card.

@@ -33,7 +33,8 @@ void DrawOverview(QPainter& painter, const TMontage& montage, int width, int hei
     points.emplace_back(0, mid);
     const std::int64_t last = static_cast<std::int64_t>(montage.OverviewCount) - 1;
     for (int x = 0; x < width; ++x) {
-        const std::int64_t i = std::clamp<std::int64_t>(roundHalfEven(x / static_cast<long double>(montage.OverviewScale)), 0, last);
+        const std::int64_t i = std::clamp<std::int64_t>(
+            roundHalfEven(x / static_cast<long double>(montage.OverviewScale)), 0, last);
         std::int16_t v = 0;
         std::memcpy(&v, montage.OverviewSamples + 2 * i, 2);
         points.emplace_back(x, mid + static_cast<int>(roundHalfEven(static_cast<long double>(v) * k)));

@@ -12,10 +12,9 @@
 #include <QLabel>
 #include <QTest>
 #include <QToolButton>
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {
@@ -62,7 +61,8 @@ protected:
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         TMontage& m = window->Montage();
-        Tsample& c = m.Create(title, path, 0, static_cast<std::int32_t>(count * 1000 / 22050), m.FirstFreeSlot());
+        Tsample& c =
+            m.Create(title, path, 0, static_cast<std::int32_t>(count * 1000 / 22050), m.FirstFreeSlot());
         LoadBytes(c.Storage.Wave(), bytes);
         m.RestartRender();
         return c;
@@ -104,7 +104,8 @@ TEST_F(MontagePlaybackTest, PlayingOneClipThenAnother)
     EXPECT_EQ(window->Montage().PlayingSlot, b.Slot);
     playToEnd(window->AP2);
     // Only B was heard to its end; at its end its button comes back by itself.
-    EXPECT_EQ(device->LastPlayed(), Bytes(b.Storage.Wave().Data(), b.Storage.Wave().Data() + b.Storage.Wave().DataSize()));
+    EXPECT_EQ(device->LastPlayed(),
+              Bytes(b.Storage.Wave().Data(), b.Storage.Wave().Data() + b.Storage.Wave().DataSize()));
     EXPECT_EQ(playButton(1)->text(), ">");
     EXPECT_EQ(window->Montage().PlayingSlot, -1);
 }
@@ -126,7 +127,8 @@ TEST_F(MontagePlaybackTest, TheMontageButtonStopsTheEditorAndPlaysTheWholeMontag
 {
     std::string path = folder + "rec.wav";
     const Bytes rec = CanonicalWave(PcmFormat(1, 8000, 16), Staircase16(16000, 1));
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(rec.data()), static_cast<std::streamsize>(rec.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(rec.data()), static_cast<std::streamsize>(rec.size()));
     ASSERT_TRUE(window->LoadRecording(QString::fromStdString(path)));
     window->BjoueB->click();
     pump();
@@ -180,8 +182,8 @@ TEST_F(MontagePlaybackTest, FullScaleReachesBothEdgesOfTheOverview)
     window->Montage().RestartRender();
     window->Montage().CompleteRender();
     const QImage box = window->PB2->grab().toImage();
-    EXPECT_EQ(box.pixelColor(0, 128), QColor(Qt::black));   // x 0 shows sample 0: 32767 at y 128
-    EXPECT_EQ(box.pixelColor(619, 0), QColor(Qt::black));   // the last columns show -32768 at y 0
+    EXPECT_EQ(box.pixelColor(0, 128), QColor(Qt::black)); // x 0 shows sample 0: 32767 at y 128
+    EXPECT_EQ(box.pixelColor(619, 0), QColor(Qt::black)); // the last columns show -32768 at y 0
 }
 
 TEST_F(MontagePlaybackTest, NewAndClosingAskBeforeLosingAnUnsavedMontage)
@@ -195,7 +197,8 @@ TEST_F(MontagePlaybackTest, NewAndClosingAskBeforeLosingAnUnsavedMontage)
     EXPECT_EQ(window->Montage().ClipCount, 1);
     window->close();
     EXPECT_TRUE(window->isVisible()); // No: the window stays
-    EXPECT_EQ(shown.back().second, "ALERTE : Le montage en cours n'a pas été enregistré. Quitter quand même ?");
+    EXPECT_EQ(shown.back().second,
+              "ALERTE : Le montage en cours n'a pas été enregistré. Quitter quand même ?");
     answer = true;
     window->BnewClick();
     EXPECT_EQ(window->Montage().ClipCount, 0);
@@ -234,9 +237,10 @@ TEST_F(MontagePlaybackTest, SaveThenOpenGivesTheSameStrip)
     window->OpenProject(QString::fromStdString(folder + "montage.snt"));
     EXPECT_EQ(m.ClipCount, 1);
     ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.back().second, QString::fromStdString("Sonalto : Le fichier " + folder +
-                                                         "Bonjour.wav n'a pas été trouvé. Il a peut-être été effacé "
-                                                         "depuis la dernière sauvegarde."));
+    EXPECT_EQ(shown.back().second,
+              QString::fromStdString("Sonalto : Le fichier " + folder +
+                                     "Bonjour.wav n'a pas été trouvé. Il a peut-être été effacé "
+                                     "depuis la dernière sauvegarde."));
 }
 
 } // namespace
