@@ -63,12 +63,15 @@ void TWaveAudioIO::Destroying()
     m_destroying = true;
 }
 
-void TWaveAudioIO::releaseAllBuffers()
+void TWaveAudioIO::releaseAllBuffers() noexcept
 {
-    while (!m_buffers.empty()) {
-        WAVEHDR* header = m_buffers.back();
-        ReallocateBuffer(header, 0, nullptr);
+    const auto ownerWord = reinterpret_cast<std::uintptr_t>(this);
+    for (WAVEHDR* header : m_buffers) {
+        if (header->dwUser == ownerWord)
+            std::free(header->lpData);
+        delete header;
     }
+    m_buffers.clear();
 }
 
 // ---- Properties -----------------------------------------------------------------------------------

@@ -149,7 +149,7 @@ protected:
     std::vector<WAVEHDR*> m_buffers;
 
 private:
-    void releaseAllBuffers();
+    void releaseAllBuffers() noexcept;
 
     NotificationQueue m_queue;
     std::unique_ptr<TCallbackWindow> m_window;

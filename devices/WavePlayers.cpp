@@ -56,7 +56,7 @@ TStockAudioPlayer::TStockAudioPlayer()
 TStockAudioPlayer::~TStockAudioPlayer()
 {
     Destroying();
-    CloseStream();
+    TStockAudioPlayer::CloseStream(); // this class's own: no subclass is left by now
 }
 
 void TStockAudioPlayer::SetActive(bool value)

@@ -20,7 +20,7 @@ TStockAudioRecorder::TStockAudioRecorder() = default;
 TStockAudioRecorder::~TStockAudioRecorder()
 {
     Destroying();
-    CloseStream();
+    TStockAudioRecorder::CloseStream(); // this class's own: no subclass is left by now
 }
 
 bool TStockAudioRecorder::RecordToStream(TStream* stream, bool freeStream)
