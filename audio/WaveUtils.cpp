@@ -332,8 +332,8 @@ int PeakLevel(const void* buffer, std::uint32_t count, int bitsPerSample)
 bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* sourceData,
                        std::uint32_t sourceSize, HeapBlock& dest, const TWaveFormatEx& destFormat)
 {
-    const auto pcmSpec = [](const TWaveFormatEx& f) {
-        return PcmSpec{f.nChannels, f.nSamplesPerSec, f.wBitsPerSample};
+    const auto pcmLayout = [](const TWaveFormatEx& f) {
+        return PcmLayout{f.nChannels, f.nSamplesPerSec, f.wBitsPerSample};
     };
     const auto consistent = [](const TWaveFormatEx& f) {
         return f.wFormatTag == WAVE_FORMAT_PCM &&
@@ -347,5 +347,5 @@ bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* so
         mulDivRound(frames, destFormat.nSamplesPerSec, sourceFormat.nSamplesPerSec) + 2;
     if (outFrames * destFormat.nBlockAlign > UINT32_MAX - 2 * WaveHeaderSize(destFormat))
         return false;
-    return ConvertPcm(pcmSpec(sourceFormat), sourceData, sourceSize, pcmSpec(destFormat), dest);
+    return ConvertPcm(pcmLayout(sourceFormat), sourceData, sourceSize, pcmLayout(destFormat), dest);
 }

@@ -1,5 +1,7 @@
 #include "montage/ProjectFile.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -145,29 +147,6 @@ std::string_view fieldBytes(const std::uint8_t* bytes, std::size_t lengthAt, std
 }
 
 // ---- Files ----------------------------------------------------------------------------------------
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 // Writes the bytes under a name of their own beside the target, then renames them over it in one step:
 // a failure at any point leaves the target as it was and nothing beside it.

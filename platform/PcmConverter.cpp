@@ -25,9 +25,9 @@ constexpr std::size_t kSpareFrames = 2;
 constexpr unsigned kMinRate = 1000;
 constexpr unsigned kMaxRate = 384000;
 
-std::size_t FrameBytes(const PcmSpec& spec)
+std::size_t FrameBytes(const PcmLayout& layout)
 {
-    return static_cast<std::size_t>(spec.channels) * (spec.bits / 8);
+    return static_cast<std::size_t>(layout.channels) * (layout.bits / 8);
 }
 
 // Bytes for frames output frames; a size that cannot be represented cannot be allocated either.
@@ -124,7 +124,7 @@ template <unsigned InBits, unsigned OutBits> IntConverter PickIntConverter(unsig
     return outCh == 1 ? ConvertFramesInt<InBits, 2, OutBits, 1> : ConvertFramesInt<InBits, 2, OutBits, 2>;
 }
 
-IntConverter PickIntConverter(const PcmSpec& from, const PcmSpec& to)
+IntConverter PickIntConverter(const PcmLayout& from, const PcmLayout& to)
 {
     if (from.bits == 8)
         return to.bits == 8 ? PickIntConverter<8, 8>(from.channels, to.channels)
@@ -133,7 +133,7 @@ IntConverter PickIntConverter(const PcmSpec& from, const PcmSpec& to)
                         : PickIntConverter<16, 16>(from.channels, to.channels);
 }
 
-void ConvertSameRate(const PcmSpec& from, const std::uint8_t* src, std::size_t frames, const PcmSpec& to,
+void ConvertSameRate(const PcmLayout& from, const std::uint8_t* src, std::size_t frames, const PcmLayout& to,
                      HeapBlock& result)
 {
     // The frame count does not change, so the estimate is exact and nothing needs trimming.
@@ -234,7 +234,7 @@ std::size_t ExpectedFrames(std::size_t frames, unsigned inRate, unsigned outRate
     return seconds * outRate + restFrames;
 }
 
-bool ConvertRate(const PcmSpec& from, const std::uint8_t* src, std::size_t frames, const PcmSpec& to,
+bool ConvertRate(const PcmLayout& from, const std::uint8_t* src, std::size_t frames, const PcmLayout& to,
                  HeapBlock& result)
 {
     const unsigned resCh = std::min(from.channels, to.channels);
@@ -306,13 +306,13 @@ bool ConvertRate(const PcmSpec& from, const std::uint8_t* src, std::size_t frame
 
 } // namespace
 
-bool IsSupportedPcm(const PcmSpec& spec)
+bool IsSupportedPcm(const PcmLayout& layout)
 {
-    return (spec.channels == 1 || spec.channels == 2) && (spec.bits == 8 || spec.bits == 16) &&
-           spec.rate >= kMinRate && spec.rate <= kMaxRate;
+    return (layout.channels == 1 || layout.channels == 2) && (layout.bits == 8 || layout.bits == 16) &&
+           layout.rate >= kMinRate && layout.rate <= kMaxRate;
 }
 
-bool ConvertPcm(const PcmSpec& from, const std::uint8_t* src, std::size_t srcSize, const PcmSpec& to,
+bool ConvertPcm(const PcmLayout& from, const std::uint8_t* src, std::size_t srcSize, const PcmLayout& to,
                 HeapBlock& out)
 {
     if (!IsSupportedPcm(from) || !IsSupportedPcm(to))

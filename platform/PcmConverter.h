@@ -8,18 +8,18 @@
 #include <cstdint>
 
 // Interleaved PCM as stored in a WAVE "data" chunk: 8-bit unsigned or 16-bit signed little-endian.
-struct PcmSpec
+struct PcmLayout
 {
     unsigned channels = 0; // 1 or 2
     unsigned rate = 0;     // frames per second
     unsigned bits = 0;     // 8 or 16
 };
 
-// True when the converter handles this spec (1 or 2 channels, 8 or 16 bits, 1000..384000 Hz).
-bool IsSupportedPcm(const PcmSpec& spec);
+// True when the converter handles this layout (1 or 2 channels, 8 or 16 bits, 1000..384000 Hz).
+bool IsSupportedPcm(const PcmLayout& layout);
 
-// Converts the whole frames of src (a trailing partial frame is ignored) from one spec to the other.
+// Converts the whole frames of src (a trailing partial frame is ignored) from one layout to the other.
 // On success out holds exactly the bytes produced (possibly none) and the result is true. An unsupported
-// spec on either side gives false and leaves out untouched. Allocation failures throw std::bad_alloc.
-bool ConvertPcm(const PcmSpec& from, const std::uint8_t* src, std::size_t srcSize, const PcmSpec& to,
+// layout on either side gives false and leaves out untouched. Allocation failures throw std::bad_alloc.
+bool ConvertPcm(const PcmLayout& from, const std::uint8_t* src, std::size_t srcSize, const PcmLayout& to,
                 HeapBlock& out);

@@ -1,5 +1,7 @@
 #include "platform/Stream.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -14,29 +16,6 @@ namespace {
 
 // A wave image never exceeds what 32-bit chunk sizes can describe; a larger file is not one of ours.
 constexpr std::uint64_t MaxFileSize = 0x100000000ULL + 64;
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 std::int64_t seekTarget(std::int64_t offset, SeekOrigin origin, std::uint64_t position, std::uint64_t size)
 {

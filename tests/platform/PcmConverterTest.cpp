@@ -53,7 +53,7 @@ Samples Unpack(const HeapBlock& block, unsigned bits)
 }
 
 // Converts, expecting success, and returns the output samples.
-Samples ConvertOk(const PcmSpec& from, const Samples& in, const PcmSpec& to)
+Samples ConvertOk(const PcmLayout& from, const Samples& in, const PcmLayout& to)
 {
     const Bytes bytes = Pack(in, from.bits);
     HeapBlock out;
@@ -111,17 +111,17 @@ struct Tone
 };
 
 // Whole-frame sines, one tone per channel.
-Samples MakeTones(const PcmSpec& spec, double seconds, const std::vector<Tone>& tones)
+Samples MakeTones(const PcmLayout& layout, double seconds, const std::vector<Tone>& tones)
 {
-    const auto frames = static_cast<std::size_t>(seconds * spec.rate);
+    const auto frames = static_cast<std::size_t>(seconds * layout.rate);
     Samples samples;
     for (std::size_t i = 0; i < frames; ++i) {
-        for (unsigned c = 0; c < spec.channels; ++c) {
+        for (unsigned c = 0; c < layout.channels; ++c) {
             const Tone& tone = tones[c];
-            const double t = static_cast<double>(i) / spec.rate;
+            const double t = static_cast<double>(i) / layout.rate;
             samples.push_back(
                 Quantised(tone.amplitude * std::sin(2 * std::numbers::pi * tone.frequency * t + tone.phase),
-                          spec.bits));
+                          layout.bits));
         }
     }
     return samples;
@@ -168,11 +168,11 @@ double MeasuredFrequency(const std::vector<double>& x, unsigned rate)
     return cycles * rate / (last - first);
 }
 
-// ---- Unsupported specs, empty and partial input --------------------------------------------
+// ---- Unsupported layouts, empty and partial input --------------------------------------------
 
-const PcmSpec kValid{2, 44100, 16};
+const PcmLayout kValid{2, 44100, 16};
 
-const std::vector<PcmSpec> kUnsupported = {
+const std::vector<PcmLayout> kUnsupported = {
     {0, 44100, 16}, {3, 44100, 16}, {2, 0, 16},     {2, 999, 16}, {2, 384001, 16},
     {2, 44100, 0},  {2, 44100, 24}, {1, 22050, 32}, {1, 8000, 4},
 };
@@ -182,20 +182,21 @@ TEST(PcmConverter, IsSupportedPcm_AcceptsOnlyTheHandledRange)
     EXPECT_TRUE(IsSupportedPcm({1, 1000, 8}));
     EXPECT_TRUE(IsSupportedPcm({2, 384000, 16}));
     EXPECT_TRUE(IsSupportedPcm({1, 44100, 16}));
-    for (const PcmSpec& spec : kUnsupported)
-        EXPECT_FALSE(IsSupportedPcm(spec)) << spec.channels << " ch, " << spec.rate << " Hz, " << spec.bits;
+    for (const PcmLayout& layout : kUnsupported)
+        EXPECT_FALSE(IsSupportedPcm(layout))
+            << layout.channels << " ch, " << layout.rate << " Hz, " << layout.bits;
 }
 
 TEST(PcmConverter, UnsupportedSpec_OnEitherSide_FailsAndLeavesOutUntouched)
 {
     const Bytes in = Pack(Samples(200, 1000), 16);
-    for (const PcmSpec& bad : kUnsupported) {
+    for (const PcmLayout& bad : kUnsupported) {
         for (const bool badSource : {true, false}) {
             HeapBlock out(3);
             std::memcpy(out.data(), "abc", 3);
             const std::uint8_t* before = out.data();
-            const PcmSpec& from = badSource ? bad : kValid;
-            const PcmSpec& to = badSource ? kValid : bad;
+            const PcmLayout& from = badSource ? bad : kValid;
+            const PcmLayout& to = badSource ? kValid : bad;
             EXPECT_FALSE(ConvertPcm(from, in.data(), in.size(), to, out))
                 << (badSource ? "source " : "target ") << bad.channels << " ch, " << bad.rate << " Hz, "
                 << bad.bits << " bits";
@@ -209,7 +210,7 @@ TEST(PcmConverter, UnsupportedSpec_OnEitherSide_FailsAndLeavesOutUntouched)
 TEST(PcmConverter, EmptyOrShorterThanAFrame_GivesEmptyOutput)
 {
     const std::array<std::uint8_t, 3> bytes = {1, 2, 3};
-    for (const PcmSpec& to : {PcmSpec{1, 44100, 8}, PcmSpec{2, 22050, 16}}) {
+    for (const PcmLayout& to : {PcmLayout{1, 44100, 8}, PcmLayout{2, 22050, 16}}) {
         for (const std::size_t size : {std::size_t{0}, std::size_t{3}}) {
             HeapBlock out(7);
             EXPECT_TRUE(ConvertPcm(kValid, bytes.data(), size, to, out))
@@ -222,7 +223,7 @@ TEST(PcmConverter, EmptyOrShorterThanAFrame_GivesEmptyOutput)
 
 TEST(PcmConverter, TrailingPartialFrame_IsIgnored)
 {
-    const PcmSpec from{2, 44100, 16};
+    const PcmLayout from{2, 44100, 16};
     Samples in;
     for (int i = 0; i < 3000; ++i)
         in.push_back((i * 37) % 20000 - 10000);
@@ -230,7 +231,7 @@ TEST(PcmConverter, TrailingPartialFrame_IsIgnored)
     Bytes ragged = whole;
     ragged.insert(ragged.end(), {0x7F, 0x7F, 0x80}); // three of the four bytes of a frame
 
-    for (const PcmSpec& to : {PcmSpec{1, 44100, 16}, PcmSpec{2, 44100, 8}, PcmSpec{1, 22050, 16}}) {
+    for (const PcmLayout& to : {PcmLayout{1, 44100, 16}, PcmLayout{2, 44100, 8}, PcmLayout{1, 22050, 16}}) {
         HeapBlock expected;
         HeapBlock got;
         ASSERT_TRUE(ConvertPcm(from, whole.data(), whole.size(), to, expected));
@@ -370,15 +371,15 @@ TEST(PcmConverter, SameRate_ChannelAndSizeChangesCombined)
 
 struct ResampleCase
 {
-    PcmSpec from;
-    PcmSpec to;
+    PcmLayout from;
+    PcmLayout to;
     double seconds;
 };
 
-std::string CaseName(const PcmSpec& spec)
+std::string CaseName(const PcmLayout& layout)
 {
-    return std::string(spec.channels == 1 ? "m" : "s") + std::to_string(spec.bits) + "_" +
-           std::to_string(spec.rate);
+    return std::string(layout.channels == 1 ? "m" : "s") + std::to_string(layout.bits) + "_" +
+           std::to_string(layout.rate);
 }
 
 class PcmConverterSine : public testing::TestWithParam<ResampleCase>
@@ -452,7 +453,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PcmConverter, Resampling_IsDeterministic)
 {
-    const PcmSpec from{2, 44100, 16};
+    const PcmLayout from{2, 44100, 16};
     Samples in = MakeTones(from, 1.0, {{1000, 0.5, 0}, {3000, 0.3, 1}});
     // Some broadband content, where rounding differences would show first.
     unsigned seed = 12345;
@@ -462,13 +463,13 @@ TEST(PcmConverter, Resampling_IsDeterministic)
     }
     const Bytes bytes = Pack(in, 16);
 
-    for (const PcmSpec& to : {PcmSpec{1, 22050, 16}, PcmSpec{2, 48000, 8}}) {
+    for (const PcmLayout& to : {PcmLayout{1, 22050, 16}, PcmLayout{2, 48000, 8}}) {
         HeapBlock first;
         HeapBlock second;
         ASSERT_TRUE(ConvertPcm(from, bytes.data(), bytes.size(), to, first));
         // Something different in between, so that leftover state would show.
         HeapBlock other;
-        ASSERT_TRUE(ConvertPcm(from, bytes.data(), bytes.size() / 3, PcmSpec{2, 8000, 16}, other));
+        ASSERT_TRUE(ConvertPcm(from, bytes.data(), bytes.size() / 3, PcmLayout{2, 8000, 16}, other));
         ASSERT_TRUE(ConvertPcm(from, bytes.data(), bytes.size(), to, second));
         ASSERT_EQ(first.size(), second.size());
         EXPECT_EQ(std::memcmp(first.data(), second.data(), first.size()), 0) << to.rate << " Hz";
@@ -512,14 +513,14 @@ TEST(PcmConverter, Resampling_FullScaleSquare_ClipsWithoutWrapping)
 {
     constexpr std::size_t kHalfPeriod = 22; // about 1 kHz at 44.1 kHz
     for (const unsigned bits : {16u, 8u}) {
-        const PcmSpec from{1, 44100, bits};
+        const PcmLayout from{1, 44100, bits};
         const int high = bits == 16 ? 32767 : 255;
         const int low = bits == 16 ? -32768 : 0;
         Samples in;
         for (std::size_t i = 0; i < 22050; ++i)
             in.push_back((i / kHalfPeriod) % 2 == 0 ? high : low);
 
-        for (const PcmSpec& to : {PcmSpec{1, 48000, bits}, PcmSpec{2, 22050, bits}}) {
+        for (const PcmLayout& to : {PcmLayout{1, 48000, bits}, PcmLayout{2, 22050, bits}}) {
             const Samples out = ConvertOk(from, in, to);
             const std::size_t frames = out.size() / to.channels;
             ASSERT_GT(frames, 1000u);
@@ -550,9 +551,9 @@ TEST(PcmConverter, Resampling_FullScaleSquare_ClipsWithoutWrapping)
 
 // ---- Every format to every format ----------------------------------------------------------
 
-std::vector<PcmSpec> AllFormats()
+std::vector<PcmLayout> AllFormats()
 {
-    std::vector<PcmSpec> formats;
+    std::vector<PcmLayout> formats;
     for (const unsigned channels : {1u, 2u})
         for (const unsigned bits : {8u, 16u})
             for (const unsigned rate : {8000u, 11025u, 22050u, 44100u, 48000u})
@@ -560,7 +561,7 @@ std::vector<PcmSpec> AllFormats()
     return formats;
 }
 
-class PcmConverterPairs : public testing::TestWithParam<std::tuple<PcmSpec, PcmSpec>>
+class PcmConverterPairs : public testing::TestWithParam<std::tuple<PcmLayout, PcmLayout>>
 {
 };
 
@@ -588,7 +589,7 @@ TEST_P(PcmConverterPairs, ConvertsToWholeFramesOfTheExpectedLengthAndLevel)
 
 INSTANTIATE_TEST_SUITE_P(PcmConverter, PcmConverterPairs,
                          testing::Combine(testing::ValuesIn(AllFormats()), testing::ValuesIn(AllFormats())),
-                         [](const testing::TestParamInfo<std::tuple<PcmSpec, PcmSpec>>& info) {
+                         [](const testing::TestParamInfo<std::tuple<PcmLayout, PcmLayout>>& info) {
                              return CaseName(std::get<0>(info.param)) + "_to_" +
                                     CaseName(std::get<1>(info.param));
                          });

@@ -239,9 +239,9 @@ public:
 
     bool StartRecording()
     {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, kMonitorRate, 2};
+        const pa_sample_spec layout{PA_SAMPLE_S16LE, kMonitorRate, 2};
         pa_threaded_mainloop_lock(m_mainloop);
-        m_record = pa_stream_new(m_context, "sonalto-test-monitor", &spec, nullptr);
+        m_record = pa_stream_new(m_context, "sonalto-test-monitor", &layout, nullptr);
         pa_stream_set_read_callback(
             m_record,
             [](pa_stream* s, std::size_t, void* userdata) {
@@ -258,8 +258,9 @@ public:
                 }
             },
             &m_samples);
-        pa_buffer_attr attributes{static_cast<std::uint32_t>(-1), 0, 0, 0,
-                                  static_cast<std::uint32_t>(pa_usec_to_bytes(10 * PA_USEC_PER_MSEC, &spec))};
+        pa_buffer_attr attributes{
+            static_cast<std::uint32_t>(-1), 0, 0, 0,
+            static_cast<std::uint32_t>(pa_usec_to_bytes(10 * PA_USEC_PER_MSEC, &layout))};
         attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
         pa_stream_connect_record(m_record, kMonitor, &attributes, PA_STREAM_ADJUST_LATENCY);
         pa_threaded_mainloop_unlock(m_mainloop);
