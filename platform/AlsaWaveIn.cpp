@@ -1,0 +1,385 @@
+#include "platform/AlsaWaveIn.h"
+
+#include "platform/WaveOut.h" // WAVE_MAPPER, WAVE_FORMAT_ALL
+
+#include <algorithm>
+#include <alsa/asoundlib.h>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Size of ALSA's capture buffer: room for the worker to be late by this much before sound is lost.
+constexpr unsigned kLatencyUs = 200000;
+// The worker reads this much at a time, so that a stop or a reset is noticed within one chunk.
+constexpr unsigned kChunksPerSecond = 50;
+// A read that fails this many times in a row, each time "recovered", means the device is gone.
+constexpr int kMaxRecoveries = 8;
+
+struct PcmCloser
+{
+    void operator()(snd_pcm_t* pcm) const { snd_pcm_close(pcm); }
+};
+using PcmPtr = std::unique_ptr<snd_pcm_t, PcmCloser>;
+
+bool IsRecordablePcm(const TWaveFormatEx& f)
+{
+    return f.wFormatTag == WAVE_FORMAT_PCM && (f.nChannels == 1 || f.nChannels == 2) &&
+           (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) && f.nSamplesPerSec >= 1000 &&
+           f.nSamplesPerSec <= 192000 && f.nBlockAlign == f.nChannels * f.wBitsPerSample / 8;
+}
+
+// This backend offers one device; WAVE_MAPPER means "whichever", which is that one.
+bool IsOurDeviceId(int deviceId)
+{
+    return deviceId == 0 || deviceId == WAVE_MAPPER;
+}
+
+bool MeansNoDevice(int err)
+{
+    return err == -ENOENT || err == -ENODEV || err == -ENXIO;
+}
+
+MMRESULT OpenError(int err)
+{
+    if (MeansNoDevice(err))
+        return MMSYSERR_BADDEVICEID;
+    if (err == -EBUSY)
+        return MMSYSERR_ALLOCATED;
+    return MMSYSERR_ERROR;
+}
+
+// Opens without waiting: a hardware device held by another program would otherwise block the open
+// until it is released, and the GUI thread with it. Returns 0 or a negative errno.
+int OpenPcm(const std::string& name, PcmPtr& pcm)
+{
+    snd_pcm_t* raw = nullptr;
+    const int err = snd_pcm_open(&raw, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+    if (err < 0)
+        return err;
+    pcm.reset(raw);
+    return 0;
+}
+
+class AlsaWaveInDevice : public WaveInDevice
+{
+public:
+    AlsaWaveInDevice(PcmPtr pcm, const TWaveFormatEx& format, NotificationQueue* callback)
+        : m_pcm(std::move(pcm)), m_format(format), m_callback(callback),
+          m_chunkFrames(std::max<std::uint32_t>(1, format.nSamplesPerSec / kChunksPerSecond))
+    {
+        m_worker = std::thread([this] { Run(); });
+    }
+
+    ~AlsaWaveInDevice() override { StopWorker(); }
+
+    MMRESULT AddBuffer(WAVEHDR* header) override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_failed || m_stop)
+            return MMSYSERR_ERROR;
+        m_queue.push_back(header);
+        m_wake.notify_one();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Start() override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_failed)
+            return MMSYSERR_ERROR;
+        m_started = true;
+        m_wake.notify_one();
+        return MMSYSERR_NOERROR;
+    }
+
+    // Returns without waiting for the worker: a chunk it is reading meanwhile is dropped, and it stops
+    // the ALSA stream as soon as that read ends.
+    MMRESULT Stop() override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_started = false;
+        ++m_generation;
+        if (!m_queue.empty() && m_offset > 0)
+            ReturnFrontLocked();
+        m_wake.notify_one();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Reset() override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_started = false;
+        ++m_generation;
+        ReturnAllLocked();
+        m_position = 0;
+        m_wake.notify_one();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT GetPosition(MMTIME& time) override
+    {
+        std::uint64_t bytes = 0;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            bytes = m_position;
+        }
+        switch (time.wType) {
+        case MMTIME::Bytes:
+            time.value = static_cast<std::uint32_t>(bytes);
+            break;
+        case MMTIME::Samples:
+            time.value = static_cast<std::uint32_t>(bytes / m_format.nBlockAlign);
+            break;
+        default:
+            time.wType = MMTIME::Ms;
+            time.value =
+                static_cast<std::uint32_t>(bytes / m_format.nBlockAlign * 1000 / m_format.nSamplesPerSec);
+            break;
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Close() override
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_queue.empty())
+                return WAVERR_STILLPLAYING;
+        }
+        StopWorker();
+        m_pcm.reset();
+        m_callback->Push(MM_WIM_CLOSE, nullptr);
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    void StopWorker()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+            m_wake.notify_one();
+        }
+        if (m_worker.joinable())
+            m_worker.join();
+    }
+
+    // Under m_mutex. Fields change before the notification, and notifications are pushed under the lock
+    // so that the worker's and Stop's or Reset's reach the queue in header order.
+    void ReturnFrontLocked()
+    {
+        WAVEHDR* header = m_queue.front();
+        m_queue.pop_front();
+        header->dwBytesRecorded = static_cast<std::uint32_t>(m_offset);
+        m_offset = 0;
+        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        m_callback->Push(MM_WIM_DATA, header);
+    }
+
+    void ReturnAllLocked()
+    {
+        while (!m_queue.empty())
+            ReturnFrontLocked();
+    }
+
+    // The worker: every ALSA call but open and close is made here, with m_mutex released. It reads into
+    // a chunk of its own and copies under the lock, so a header handed back meanwhile is never written.
+    void Run()
+    {
+        snd_pcm_t* const pcm = m_pcm.get();
+        const std::size_t blockAlign = m_format.nBlockAlign;
+        std::vector<std::uint8_t> chunk(m_chunkFrames * blockAlign);
+        bool capturing = false; // the ALSA stream may hold data or be running
+        int failures = 0;
+
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_stop) {
+            if (m_failed) {
+                ReturnAllLocked();
+                m_wake.wait(lock);
+                continue;
+            }
+            if (!m_started && capturing) {
+                // Sound captured while stopped must not reach the next buffer.
+                lock.unlock();
+                snd_pcm_drop(pcm);
+                snd_pcm_prepare(pcm);
+                lock.lock();
+                capturing = false;
+                continue;
+            }
+            if (!m_started || m_queue.empty()) {
+                m_wake.wait(lock);
+                continue;
+            }
+
+            WAVEHDR* header = m_queue.front();
+            const std::size_t frames =
+                std::min<std::size_t>((header->dwBufferLength - m_offset) / blockAlign, m_chunkFrames);
+            if (frames == 0) { // full, or too small for a single frame
+                ReturnFrontLocked();
+                continue;
+            }
+            const std::uint64_t generation = m_generation;
+            capturing = true;
+            lock.unlock();
+            snd_pcm_sframes_t read = 0;
+            if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED)
+                snd_pcm_start(pcm);
+            read = snd_pcm_readi(pcm, chunk.data(), frames);
+            if (read == 0) {
+                read = -EAGAIN; // nothing though blocking: counts as a failed attempt
+            }
+            if (read == -EAGAIN) {
+                if (++failures <= kMaxRecoveries) {
+                    snd_pcm_wait(pcm, 1000 / kChunksPerSecond);
+                    read = 0;
+                }
+            } else if (read < 0) {
+                // Overruns happen when the worker falls behind; recover and read on.
+                if (++failures <= kMaxRecoveries && snd_pcm_recover(pcm, static_cast<int>(read), 1) == 0)
+                    read = 0;
+            }
+            lock.lock();
+            if (read < 0) {
+                m_failed = true; // the buffers go back at the top of the loop
+                continue;
+            }
+            if (read == 0 || generation != m_generation)
+                continue; // stopped or reset meanwhile: what was read belongs to no buffer
+            failures = 0;
+            const std::size_t bytes = static_cast<std::size_t>(read) * blockAlign;
+            std::memcpy(header->lpData + m_offset, chunk.data(), bytes);
+            m_offset += bytes;
+            m_position += bytes;
+            if (header->dwBufferLength - m_offset < blockAlign)
+                ReturnFrontLocked();
+        }
+        lock.unlock();
+        if (capturing)
+            snd_pcm_drop(pcm);
+    }
+
+    PcmPtr m_pcm;
+    const TWaveFormatEx m_format;
+    NotificationQueue* const m_callback;
+    const std::size_t m_chunkFrames;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<WAVEHDR*> m_queue; // the front one is being filled
+    std::size_t m_offset = 0;     // bytes already in the front header
+    std::uint64_t m_generation = 0;
+    std::uint64_t m_position = 0; // bytes recorded since the open or the last reset
+    bool m_started = false;
+    bool m_failed = false;
+    bool m_stop = false;
+    std::thread m_worker;
+};
+
+class AlsaWaveInBackend : public WaveInBackend
+{
+public:
+    explicit AlsaWaveInBackend(std::string pcmName) : m_pcmName(std::move(pcmName)) {}
+
+    std::string Name() const override { return "ALSA"; }
+
+    unsigned GetNumDevs() override { return Present() ? 1 : 0; }
+
+    MMRESULT GetDevCaps(int deviceId, WAVEINCAPS& caps) override
+    {
+        if (!IsOurDeviceId(deviceId) || !Present())
+            return MMSYSERR_BADDEVICEID;
+        caps.szPname = "ALSA " + m_pcmName;
+        caps.dwFormats = WAVE_FORMAT_ALL;
+        caps.wChannels = 2;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Query(int deviceId, const TWaveFormatEx& format) override
+    {
+        if (!IsOurDeviceId(deviceId) || !Present())
+            return MMSYSERR_BADDEVICEID;
+        return IsRecordablePcm(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+    }
+
+    MMRESULT Open(std::unique_ptr<WaveInDevice>& device, int deviceId, const TWaveFormatEx& format,
+                  NotificationQueue* callback) override
+    {
+        if (!IsOurDeviceId(deviceId))
+            return MMSYSERR_BADDEVICEID;
+        if (!IsRecordablePcm(format))
+            return WAVERR_BADFORMAT;
+        PcmPtr pcm;
+        const int err = OpenPcm(m_pcmName, pcm);
+        Remember(err == 0 || !MeansNoDevice(err));
+        if (err < 0)
+            return OpenError(err);
+        if (snd_pcm_nonblock(pcm.get(), 0) < 0)
+            return MMSYSERR_ERROR;
+        const snd_pcm_format_t sampleFormat =
+            format.wBitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
+        const int set = snd_pcm_set_params(pcm.get(), sampleFormat, SND_PCM_ACCESS_RW_INTERLEAVED,
+                                           format.nChannels, format.nSamplesPerSec, 1, kLatencyUs);
+        if (set < 0)
+            return set == -EINVAL ? WAVERR_BADFORMAT : MMSYSERR_ERROR;
+        try {
+            device = std::make_unique<AlsaWaveInDevice>(std::move(pcm), format, callback);
+        } catch (const std::bad_alloc&) {
+            return MMSYSERR_NOMEM;
+        } catch (const std::system_error&) {
+            return MMSYSERR_ERROR; // no thread to be had
+        }
+        callback->Push(MM_WIM_OPEN, nullptr);
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    // Whether the PCM exists, probed once: opening it is what tells, and keeping it open would take the
+    // card from other programs.
+    bool Present()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_present)
+                return *m_present;
+        }
+        PcmPtr pcm;
+        const int err = OpenPcm(m_pcmName, pcm);
+        pcm.reset();
+        const bool present = err == 0 || !MeansNoDevice(err);
+        Remember(present);
+        return present;
+    }
+
+    // Each open attempt is fresher news than the probe (a card plugged in, or gone).
+    void Remember(bool present)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_present = present;
+    }
+
+    const std::string m_pcmName;
+    std::mutex m_mutex;
+    std::optional<bool> m_present;
+};
+
+} // namespace
+
+std::shared_ptr<WaveInBackend> CreateAlsaWaveInBackend(const std::string& pcmName)
+{
+    return std::make_shared<AlsaWaveInBackend>(pcmName);
+}
