@@ -1,9 +1,9 @@
 #include "platform/AlsaWaveIn.h"
 
+#include "platform/AlsaPcm.h"
 #include "platform/WaveOut.h" // WAVE_MAPPER, WAVE_FORMAT_ALL
 
 #include <algorithm>
-#include <alsa/asoundlib.h>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -27,51 +27,6 @@ constexpr unsigned kLatencyUs = 200000;
 constexpr unsigned kChunksPerSecond = 50;
 // A read that fails this many times in a row, each time "recovered", means the device is gone.
 constexpr int kMaxRecoveries = 8;
-
-struct PcmCloser
-{
-    void operator()(snd_pcm_t* pcm) const { snd_pcm_close(pcm); }
-};
-using PcmPtr = std::unique_ptr<snd_pcm_t, PcmCloser>;
-
-bool IsRecordablePcm(const TWaveFormatEx& f)
-{
-    return f.wFormatTag == WAVE_FORMAT_PCM && (f.nChannels == 1 || f.nChannels == 2) &&
-           (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) && f.nSamplesPerSec >= 1000 &&
-           f.nSamplesPerSec <= 192000 && f.nBlockAlign == f.nChannels * f.wBitsPerSample / 8;
-}
-
-// This backend offers one device; WAVE_MAPPER means "whichever", which is that one.
-bool IsOurDeviceId(int deviceId)
-{
-    return deviceId == 0 || deviceId == WAVE_MAPPER;
-}
-
-bool MeansNoDevice(int err)
-{
-    return err == -ENOENT || err == -ENODEV || err == -ENXIO;
-}
-
-MMRESULT OpenError(int err)
-{
-    if (MeansNoDevice(err))
-        return MMSYSERR_BADDEVICEID;
-    if (err == -EBUSY)
-        return MMSYSERR_ALLOCATED;
-    return MMSYSERR_ERROR;
-}
-
-// Opens without waiting: a hardware device held by another program would otherwise block the open
-// until it is released, and the GUI thread with it. Returns 0 or a negative errno.
-int OpenPcm(const std::string& name, PcmPtr& pcm)
-{
-    snd_pcm_t* raw = nullptr;
-    const int err = snd_pcm_open(&raw, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
-    if (err < 0)
-        return err;
-    pcm.reset(raw);
-    return 0;
-}
 
 class AlsaWaveInDevice : public WaveInDevice
 {
@@ -293,17 +248,17 @@ private:
 class AlsaWaveInBackend : public WaveInBackend
 {
 public:
-    explicit AlsaWaveInBackend(std::string pcmName) : m_pcmName(std::move(pcmName)) {}
+    explicit AlsaWaveInBackend(std::string pcmName) : m_source(std::move(pcmName), SND_PCM_STREAM_CAPTURE) {}
 
     std::string Name() const override { return "ALSA"; }
 
-    unsigned GetNumDevs() override { return Present() ? 1 : 0; }
+    unsigned GetNumDevs() override { return m_source.Present() ? 1 : 0; }
 
     MMRESULT GetDevCaps(int deviceId, WAVEINCAPS& caps) override
     {
-        if (!IsOurDeviceId(deviceId) || !Present())
+        if (!IsOurAlsaDeviceId(deviceId) || !m_source.Present())
             return MMSYSERR_BADDEVICEID;
-        caps.szPname = "ALSA " + m_pcmName;
+        caps.szPname = "ALSA " + m_source.Name();
         caps.dwFormats = WAVE_FORMAT_ALL;
         caps.wChannels = 2;
         return MMSYSERR_NOERROR;
@@ -311,31 +266,21 @@ public:
 
     MMRESULT Query(int deviceId, const TWaveFormatEx& format) override
     {
-        if (!IsOurDeviceId(deviceId) || !Present())
+        if (!IsOurAlsaDeviceId(deviceId) || !m_source.Present())
             return MMSYSERR_BADDEVICEID;
-        return IsRecordablePcm(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+        return IsAlsaPcmFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
     }
 
     MMRESULT Open(std::unique_ptr<WaveInDevice>& device, int deviceId, const TWaveFormatEx& format,
                   NotificationQueue* callback) override
     {
-        if (!IsOurDeviceId(deviceId))
+        if (!IsOurAlsaDeviceId(deviceId))
             return MMSYSERR_BADDEVICEID;
-        if (!IsRecordablePcm(format))
+        if (!IsAlsaPcmFormat(format))
             return WAVERR_BADFORMAT;
         PcmPtr pcm;
-        const int err = OpenPcm(m_pcmName, pcm);
-        Remember(err == 0 || !MeansNoDevice(err));
-        if (err < 0)
-            return OpenError(err);
-        if (snd_pcm_nonblock(pcm.get(), 0) < 0)
-            return MMSYSERR_ERROR;
-        const snd_pcm_format_t sampleFormat =
-            format.wBitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
-        const int set = snd_pcm_set_params(pcm.get(), sampleFormat, SND_PCM_ACCESS_RW_INTERLEAVED,
-                                           format.nChannels, format.nSamplesPerSec, 1, kLatencyUs);
-        if (set < 0)
-            return set == -EINVAL ? WAVERR_BADFORMAT : MMSYSERR_ERROR;
+        if (const MMRESULT opened = m_source.Open(format, kLatencyUs, pcm))
+            return opened;
         try {
             device = std::make_unique<AlsaWaveInDevice>(std::move(pcm), format, callback);
         } catch (const std::bad_alloc&) {
@@ -348,33 +293,7 @@ public:
     }
 
 private:
-    // Whether the PCM exists, probed once: opening it is what tells, and keeping it open would take the
-    // card from other programs.
-    bool Present()
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_present)
-                return *m_present;
-        }
-        PcmPtr pcm;
-        const int err = OpenPcm(m_pcmName, pcm);
-        pcm.reset();
-        const bool present = err == 0 || !MeansNoDevice(err);
-        Remember(present);
-        return present;
-    }
-
-    // Each open attempt is fresher news than the probe (a card plugged in, or gone).
-    void Remember(bool present)
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_present = present;
-    }
-
-    const std::string m_pcmName;
-    std::mutex m_mutex;
-    std::optional<bool> m_present;
+    AlsaPcmSource m_source;
 };
 
 } // namespace
