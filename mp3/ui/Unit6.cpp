@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -114,22 +113,6 @@ std::string fileNameOf(const QString& path)
 } // namespace
 
 // ---- The save-file dialog -------------------------------------------------------------------------
-
-bool TSaveDialog::Execute(QWidget* parent)
-{
-    if (OnExecute)
-        return OnExecute(*this);
-    QFileDialog dialog(parent, Title, InitialDir, Filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(DefaultExt);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    if (!FileName.isEmpty())
-        dialog.selectFile(FileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
-    FileName = dialog.selectedFiles().constFirst();
-    return true;
-}
 
 // ---- The temporary file ---------------------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 
 #include "audio/WaveStorage.h"
 #include "mp3/LameCoder.h"
+#include "platform/ui/Dialogs.h"
 
 #include <QDialog>
 #include <QString>
@@ -19,24 +20,6 @@ class QLabel;
 class QProgressBar;
 class QToolButton;
 class TMontage;
-
-// A save-file dialog's settings and its answer.
-class TSaveDialog
-{
-public:
-    QString Title;
-    QString Filter;
-    QString DefaultExt;
-    QString InitialDir;
-    QString FileName; // proposed before Execute, the chosen file after a confirmed one
-
-    // Runs the dialog modally; true when the user confirmed a file, which is then in FileName. An existing
-    // file is chosen without a question.
-    bool Execute(QWidget* parent);
-
-    // Answers in place of the dialog when set (tests): sets FileName and tells whether it was confirmed.
-    std::function<bool(TSaveDialog& dialog)> OnExecute;
-};
 
 class TFmp3 : public QDialog
 {

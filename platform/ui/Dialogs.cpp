@@ -1,6 +1,7 @@
 #include "platform/ui/Dialogs.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -82,4 +83,20 @@ void CenterOnScreen(QWidget* window)
     QRect frame = window->frameGeometry();
     frame.moveCenter(screen->availableGeometry().center());
     window->move(frame.topLeft());
+}
+
+bool TSaveDialog::Execute(QWidget* parent)
+{
+    if (OnExecute)
+        return OnExecute(*this);
+    QFileDialog dialog(parent, Title, InitialDir, Filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(DefaultExt);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (!FileName.isEmpty())
+        dialog.selectFile(FileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    FileName = dialog.selectedFiles().constFirst();
+    return true;
 }

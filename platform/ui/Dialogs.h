@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QString>
+
+class QWidget;
 #include <exception>
 #include <functional>
 
@@ -49,6 +51,23 @@ public:
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
-class QWidget;
 // Places a top-level window in the middle of the screen's work area.
 void CenterOnScreen(QWidget* window);
+
+// A save-file dialog's settings and its answer.
+class TSaveDialog
+{
+public:
+    QString Title;
+    QString Filter;
+    QString DefaultExt;
+    QString InitialDir;
+    QString FileName; // proposed before Execute, the chosen file after a confirmed one
+
+    // Runs the dialog modally; true when the user confirmed a file, which is then in FileName. An existing
+    // file is chosen without a question.
+    bool Execute(QWidget* parent);
+
+    // Answers in place of the dialog when set (tests): sets FileName and tells whether it was confirmed.
+    std::function<bool(TSaveDialog& dialog)> OnExecute;
+};
