@@ -168,11 +168,6 @@ void processMessages()
 
 } // namespace
 
-EListError::EListError(int index)
-    : std::out_of_range("Indice de liste hors limites (" + std::to_string(index) + ")")
-{
-}
-
 std::string ChangeFileExt(const std::string& fileName, const std::string& ext)
 {
     const std::size_t slash = fileName.find_last_of('/');

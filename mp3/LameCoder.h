@@ -5,6 +5,7 @@
 #pragma once
 
 #include "mp3/Lame_dll.h"
+#include "platform/ListError.h"
 #include "platform/Persistent.h"
 
 #include <cstdint>
@@ -17,13 +18,6 @@ class ELameError : public std::runtime_error
 {
 public:
     using std::runtime_error::runtime_error;
-};
-
-// Reading past the end of a file list: "Indice de liste hors limites (%d)".
-class EListError : public std::out_of_range
-{
-public:
-    explicit EListError(int index);
 };
 
 // Stored as one byte, passed to the encoder as its BE_QUALITY_... value.
