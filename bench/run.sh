@@ -9,12 +9,15 @@ mkdir -p "$data"
 "$build/bench/bench_montage" "$data"
 "$build/bench/bench_mp3" "$data"
 
-# Playback runs on a private sound server with a null sink, so that it measures the same thing on every
-# machine, with or without a sound card.
+# Playback and recording run on a private sound server with a null sink, so that they measure the same
+# thing on every machine, with or without a sound card. The long recording lasts
+# SONALTO_BENCH_RECORD_SECONDS (default 600).
 server="$build/pulse-bench"
 if scripts/pulse-test-server.sh start "$server" && [ -S "$server/native" ]; then
     PULSE_SERVER="unix:$server/native" "$build/bench/bench_playback" "$data" || true
+    PULSE_SERVER="unix:$server/native" "$build/bench/bench_recording" "$data" || true
     scripts/pulse-test-server.sh stop "$server"
 else
     "$build/bench/bench_playback" "$data" || true
+    "$build/bench/bench_recording" "$data" || true
 fi

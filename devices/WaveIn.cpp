@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <thread>
+#include <utility>
 
 TWaveAudioIn::TWaveAudioIn() = default;
 
@@ -89,6 +90,7 @@ bool TWaveAudioIn::InternalOpen()
     std::memcpy(&m_currentFormat, format, 16);
     m_currentFormat.cbSize = 0;
     m_closeRequested = false;
+    m_failedWith = MMSYSERR_NOERROR;
     return Success(waveInOpen(&m_handle, m_deviceId, format, &CallbackQueue(), 0));
 }
 
@@ -210,12 +212,23 @@ void TWaveAudioIn::DoWaveInOpen()
 void TWaveAudioIn::DoWaveInClose()
 {
     m_handle = 0;
+    if (m_failedWith != MMSYSERR_NOERROR)
+        m_lastError = std::exchange(m_failedWith, MMSYSERR_NOERROR);
     DoDeactivate();
 }
 
 void TWaveAudioIn::DoWaveInData(WAVEHDR* header)
 {
-    const auto finish = [this] {
+    bool refused = false; // the device would not take the buffer back: it has failed for good
+    const auto finish = [this, &refused] {
+        if (refused && !m_closing && GetActive()) {
+            // Nothing more can be recorded (the error is reported already): the device gives back what
+            // it still holds, and the recording ends as if stopped, with the closed notification.
+            m_closing = true;
+            m_failedWith = m_lastError;
+            if (ActiveBufferCount() > 0)
+                waveInReset(m_handle);
+        }
         if (m_closing && ActiveBufferCount() == 0 && GetActive() && !m_closeRequested) {
             m_closeRequested = true;
             Success(waveInClose(m_handle));
@@ -232,8 +245,12 @@ void TWaveAudioIn::DoWaveInData(WAVEHDR* header)
                 header->dwUser = 0;
         }
         bool handedBack = false;
-        if (header && !m_closing && GetActive() && ActiveBufferCount() <= m_bufferCount)
-            handedBack = ReallocateBuffer(header, CalcBufferSize(), nullptr) && AddBuffer(header);
+        if (header && !m_closing && GetActive() && ActiveBufferCount() <= m_bufferCount &&
+            ReallocateBuffer(header, CalcBufferSize(), nullptr)) {
+            refused = true;
+            handedBack = AddBuffer(header);
+            refused = !handedBack;
+        }
         if (!handedBack && header)
             ReallocateBuffer(header, 0, nullptr);
     } catch (...) {

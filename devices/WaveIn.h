@@ -50,6 +50,8 @@ protected:
     HWAVEIN m_handle = 0;
     bool m_paused = false;
     bool m_closeRequested = false;
+    // The error that ended the recording when the device failed: LastError again once it has closed.
+    MMRESULT m_failedWith = MMSYSERR_NOERROR;
 
 private:
     TPCMFormat m_pcmFormat = Mono16bit8000Hz;

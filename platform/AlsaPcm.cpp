@@ -77,3 +77,18 @@ MMRESULT AlsaPcmSource::Open(const TWaveFormatEx& format, unsigned latencyUs, Pc
         return set == -EINVAL ? WAVERR_BADFORMAT : MMSYSERR_ERROR;
     return MMSYSERR_NOERROR;
 }
+
+snd_pcm_sframes_t AlsaCaptureCalls::Read(snd_pcm_t* pcm, void* buffer, snd_pcm_uframes_t frames)
+{
+    return snd_pcm_readi(pcm, buffer, frames);
+}
+
+int AlsaCaptureCalls::Recover(snd_pcm_t* pcm, int error)
+{
+    return snd_pcm_recover(pcm, error, 1);
+}
+
+int AlsaCaptureCalls::Wait(snd_pcm_t* pcm, int timeoutMs)
+{
+    return snd_pcm_wait(pcm, timeoutMs);
+}

@@ -17,6 +17,20 @@ struct PcmCloser
 };
 using PcmPtr = std::unique_ptr<snd_pcm_t, PcmCloser>;
 
+// The calls through which a capture worker takes sound and gets over a failed read. The program uses
+// them as they are; a test derives from this to play a card that overruns, disappears or never delivers.
+class AlsaCaptureCalls
+{
+public:
+    virtual ~AlsaCaptureCalls() = default;
+    // snd_pcm_readi: frames read, or a negative errno.
+    virtual snd_pcm_sframes_t Read(snd_pcm_t* pcm, void* buffer, snd_pcm_uframes_t frames);
+    // snd_pcm_recover, silently: 0 when the stream can be read again.
+    virtual int Recover(snd_pcm_t* pcm, int error);
+    // snd_pcm_wait: waits up to timeoutMs for sound to read.
+    virtual int Wait(snd_pcm_t* pcm, int timeoutMs);
+};
+
 // An ALSA backend offers one device; WAVE_MAPPER means "whichever", which is that one.
 bool IsOurAlsaDeviceId(int deviceId);
 // 8 or 16 bits, mono or stereo, 1000 to 192000 Hz, a block align that matches.

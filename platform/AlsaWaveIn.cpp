@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -25,14 +26,33 @@ namespace {
 constexpr unsigned kLatencyUs = 200000;
 // The worker reads this much at a time, so that a stop or a reset is noticed within one chunk.
 constexpr unsigned kChunksPerSecond = 50;
-// A read that fails this many times in a row, each time "recovered", means the device is gone.
+// A read that fails this many times in a row, each time "recovered", means the device is gone. After the
+// first failure the attempts are a chunk's time apart: a device that keeps failing at once is given
+// about as long as ALSA's buffer lasts, without the worker spinning meanwhile.
 constexpr int kMaxRecoveries = 8;
+constexpr auto kRetryPause = std::chrono::milliseconds(1000 / kChunksPerSecond);
+
+// What the service reports once the device has failed for good.
+MMRESULT FailureResult(snd_pcm_sframes_t error)
+{
+    // Unplugged, or its driver gone: as if there had never been a device.
+    if (error == -ENODEV || error == -ENXIO || error == -ENOENT || error == -ESHUTDOWN)
+        return MMSYSERR_BADDEVICEID;
+    return MMSYSERR_ERROR;
+}
+
+AlsaCaptureCalls& StandardCalls()
+{
+    static AlsaCaptureCalls calls;
+    return calls;
+}
 
 class AlsaWaveInDevice : public WaveInDevice
 {
 public:
-    AlsaWaveInDevice(PcmPtr pcm, const TWaveFormatEx& format, NotificationQueue* callback)
-        : m_pcm(std::move(pcm)), m_format(format), m_callback(callback),
+    AlsaWaveInDevice(PcmPtr pcm, const TWaveFormatEx& format, NotificationQueue* callback,
+                     std::shared_ptr<AlsaCaptureCalls> calls)
+        : m_pcm(std::move(pcm)), m_format(format), m_callback(callback), m_calls(std::move(calls)),
           m_chunkFrames(std::max<std::uint32_t>(1, format.nSamplesPerSec / kChunksPerSecond))
     {
         m_worker = std::thread([this] { Run(); });
@@ -43,7 +63,9 @@ public:
     MMRESULT AddBuffer(WAVEHDR* header) override
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_failed || m_stop)
+        if (m_failed)
+            return m_failure;
+        if (m_stop)
             return MMSYSERR_ERROR;
         m_queue.push_back(header);
         m_wake.notify_one();
@@ -54,7 +76,7 @@ public:
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         if (m_failed)
-            return MMSYSERR_ERROR;
+            return m_failure;
         m_started = true;
         m_wake.notify_one();
         return MMSYSERR_NOERROR;
@@ -152,13 +174,16 @@ private:
 
     // The worker: every ALSA call but open and close is made here, with m_mutex released. It reads into
     // a chunk of its own and copies under the lock, so a header handed back meanwhile is never written.
+    // A read that keeps failing makes the device fail: every queued header goes back (the one being
+    // filled with what it holds), and the worker sleeps until the close.
     void Run()
     {
         snd_pcm_t* const pcm = m_pcm.get();
+        AlsaCaptureCalls& calls = m_calls ? *m_calls : StandardCalls();
         const std::size_t blockAlign = m_format.nBlockAlign;
         std::vector<std::uint8_t> chunk(m_chunkFrames * blockAlign);
         bool capturing = false; // the ALSA stream may hold data or be running
-        int failures = 0;
+        int failures = 0;       // failed attempts in a row
 
         std::unique_lock<std::mutex> lock(m_mutex);
         while (!m_stop) {
@@ -174,6 +199,7 @@ private:
                 snd_pcm_prepare(pcm);
                 lock.lock();
                 capturing = false;
+                failures = 0;
                 continue;
             }
             if (!m_started || m_queue.empty()) {
@@ -189,34 +215,41 @@ private:
                 continue;
             }
             const std::uint64_t generation = m_generation;
+            const auto attemptAt = std::chrono::steady_clock::now();
             capturing = true;
             lock.unlock();
-            snd_pcm_sframes_t read = 0;
             if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED)
                 snd_pcm_start(pcm);
-            read = snd_pcm_readi(pcm, chunk.data(), frames);
-            if (read == 0) {
+            snd_pcm_sframes_t read = calls.Read(pcm, chunk.data(), frames);
+            if (read == 0)
                 read = -EAGAIN; // nothing though blocking: counts as a failed attempt
-            }
-            if (read == -EAGAIN) {
-                if (++failures <= kMaxRecoveries) {
-                    snd_pcm_wait(pcm, 1000 / kChunksPerSecond);
+            if (read < 0 && ++failures <= kMaxRecoveries) {
+                if (read == -EAGAIN) {
+                    calls.Wait(pcm, static_cast<int>(kRetryPause.count()));
                     read = 0;
+                } else if (calls.Recover(pcm, static_cast<int>(read)) == 0) {
+                    read = 0; // an overrun, most often: the worker fell behind; read on
                 }
-            } else if (read < 0) {
-                // Overruns happen when the worker falls behind; recover and read on.
-                if (++failures <= kMaxRecoveries && snd_pcm_recover(pcm, static_cast<int>(read), 1) == 0)
-                    read = 0;
             }
             lock.lock();
             if (read < 0) {
+                m_failure = FailureResult(read);
                 m_failed = true; // the buffers go back at the top of the loop
                 continue;
             }
-            if (read == 0 || generation != m_generation)
+            if (generation != m_generation)
                 continue; // stopped or reset meanwhile: what was read belongs to no buffer
+            if (read == 0) {
+                // Failed again right after a failure: the next attempt waits for a chunk's time to pass,
+                // or for a stop, a reset or the close.
+                if (failures > 1)
+                    m_wake.wait_until(lock, attemptAt + kRetryPause,
+                                      [&] { return m_stop || generation != m_generation; });
+                continue;
+            }
             failures = 0;
-            const std::size_t bytes = static_cast<std::size_t>(read) * blockAlign;
+            const std::size_t bytes =
+                std::min<std::size_t>(static_cast<std::size_t>(read), frames) * blockAlign;
             std::memcpy(header->lpData + m_offset, chunk.data(), bytes);
             m_offset += bytes;
             m_position += bytes;
@@ -231,6 +264,7 @@ private:
     PcmPtr m_pcm;
     const TWaveFormatEx m_format;
     NotificationQueue* const m_callback;
+    const std::shared_ptr<AlsaCaptureCalls> m_calls; // null: ALSA's own
     const std::size_t m_chunkFrames;
 
     std::mutex m_mutex;
@@ -241,6 +275,7 @@ private:
     std::uint64_t m_position = 0; // bytes recorded since the open or the last reset
     bool m_started = false;
     bool m_failed = false;
+    MMRESULT m_failure = MMSYSERR_ERROR; // what AddBuffer and Start answer once failed
     bool m_stop = false;
     std::thread m_worker;
 };
@@ -248,7 +283,10 @@ private:
 class AlsaWaveInBackend : public WaveInBackend
 {
 public:
-    explicit AlsaWaveInBackend(std::string pcmName) : m_source(std::move(pcmName), SND_PCM_STREAM_CAPTURE) {}
+    AlsaWaveInBackend(std::string pcmName, std::shared_ptr<AlsaCaptureCalls> calls)
+        : m_source(std::move(pcmName), SND_PCM_STREAM_CAPTURE), m_calls(std::move(calls))
+    {
+    }
 
     std::string Name() const override { return "ALSA"; }
 
@@ -282,7 +320,7 @@ public:
         if (const MMRESULT opened = m_source.Open(format, kLatencyUs, pcm))
             return opened;
         try {
-            device = std::make_unique<AlsaWaveInDevice>(std::move(pcm), format, callback);
+            device = std::make_unique<AlsaWaveInDevice>(std::move(pcm), format, callback, m_calls);
         } catch (const std::bad_alloc&) {
             return MMSYSERR_NOMEM;
         } catch (const std::system_error&) {
@@ -294,11 +332,18 @@ public:
 
 private:
     AlsaPcmSource m_source;
+    const std::shared_ptr<AlsaCaptureCalls> m_calls;
 };
 
 } // namespace
 
 std::shared_ptr<WaveInBackend> CreateAlsaWaveInBackend(const std::string& pcmName)
 {
-    return std::make_shared<AlsaWaveInBackend>(pcmName);
+    return std::make_shared<AlsaWaveInBackend>(pcmName, nullptr);
+}
+
+std::shared_ptr<WaveInBackend> CreateAlsaWaveInBackend(const std::string& pcmName,
+                                                       std::shared_ptr<AlsaCaptureCalls> calls)
+{
+    return std::make_shared<AlsaWaveInBackend>(pcmName, std::move(calls));
 }

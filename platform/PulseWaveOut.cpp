@@ -1,5 +1,7 @@
 #include "platform/PulseWaveOut.h"
 
+#include "platform/PulseConnection.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -11,22 +13,17 @@
 #include <pulse/pulseaudio.h>
 #include <string>
 
-// Threads: one threaded mainloop per backend runs every callback of the context, the streams and the
-// timers. The GUI thread takes the mainloop's lock for each call; callbacks run with it held. The only
-// other lock touched under it is a NotificationQueue's own, which nothing here ever holds while waiting
-// for the mainloop.
+// Threads: the shared connection's mainloop (PulseConnection.h) runs every callback of the context, the
+// streams and the timers. The GUI thread takes the mainloop's lock for each call; callbacks run with it held.
+// The only other lock touched under it is a NotificationQueue's own, which nothing here ever holds while
+// waiting for the mainloop.
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// A server that has not answered by then is treated as absent: the caller falls back to ALSA.
-constexpr std::chrono::milliseconds kConnectTimeout = 1500ms;
-// For questions to a server that is already connected (volume, device name).
-constexpr std::chrono::milliseconds kReplyTimeout = 1000ms;
-// Reconnecting to a vanished server blocks the caller; without this, a program asking for the number
-// of devices in a loop would block in every call.
-constexpr std::chrono::milliseconds kRetryDelay = 3s;
+constexpr std::chrono::milliseconds kConnectTimeout = PulseConnection::kConnectTimeout;
+constexpr std::chrono::milliseconds kReplyTimeout = PulseConnection::kReplyTimeout;
 // How much sound the server holds ahead of the speaker. Stops and pauses do not wait for it (the server
 // rewinds), so it only trades wake-ups against the risk of gaps when the machine is busy.
 constexpr pa_usec_t kBufferUsec = 200 * PA_USEC_PER_MSEC;
@@ -34,54 +31,6 @@ constexpr pa_usec_t kBufferUsec = 200 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kProgressUsec = 25 * PA_USEC_PER_MSEC;
 constexpr std::uint32_t kMaxRate = 384000;
 const char* const kDefaultDeviceName = "Sortie son";
-
-struct MainloopFree
-{
-    void operator()(pa_threaded_mainloop* m) const { pa_threaded_mainloop_free(m); }
-};
-struct ContextUnref
-{
-    void operator()(pa_context* c) const { pa_context_unref(c); }
-};
-struct StreamUnref
-{
-    void operator()(pa_stream* s) const { pa_stream_unref(s); }
-};
-struct ProplistFree
-{
-    void operator()(pa_proplist* p) const { pa_proplist_free(p); }
-};
-struct OperationUnref
-{
-    void operator()(pa_operation* o) const { pa_operation_unref(o); }
-};
-using MainloopPtr = std::unique_ptr<pa_threaded_mainloop, MainloopFree>;
-using ContextPtr = std::unique_ptr<pa_context, ContextUnref>;
-using StreamPtr = std::unique_ptr<pa_stream, StreamUnref>;
-using ProplistPtr = std::unique_ptr<pa_proplist, ProplistFree>;
-using OperationPtr = std::unique_ptr<pa_operation, OperationUnref>;
-
-// Fire-and-forget requests: the reply, if any, comes through the stream's own callbacks.
-void Forget(pa_operation* operation)
-{
-    if (operation)
-        pa_operation_unref(operation);
-}
-
-class MainloopLock
-{
-public:
-    explicit MainloopLock(pa_threaded_mainloop* mainloop) : m_mainloop(mainloop)
-    {
-        pa_threaded_mainloop_lock(m_mainloop);
-    }
-    ~MainloopLock() { pa_threaded_mainloop_unlock(m_mainloop); }
-    MainloopLock(const MainloopLock&) = delete;
-    MainloopLock& operator=(const MainloopLock&) = delete;
-
-private:
-    pa_threaded_mainloop* m_mainloop;
-};
 
 bool FormatPlayable(const TWaveFormatEx& format)
 {
@@ -96,31 +45,6 @@ bool ValidDeviceId(int deviceId)
     return deviceId == 0 || deviceId == WAVE_MAPPER;
 }
 
-MMRESULT ResultOf(int paError)
-{
-    switch (paError) {
-    case PA_ERR_INVALID:
-    case PA_ERR_NOTSUPPORTED:
-        return WAVERR_BADFORMAT;
-    case PA_ERR_BUSY:
-    case PA_ERR_EXIST:
-    case PA_ERR_TOOLARGE:
-        return MMSYSERR_ALLOCATED;
-    case PA_ERR_NOENTITY:
-    case PA_ERR_CONNECTIONREFUSED:
-    case PA_ERR_CONNECTIONTERMINATED:
-    case PA_ERR_TIMEOUT:
-    case PA_ERR_KILLED:
-    case PA_ERR_BADSTATE:
-        return MMSYSERR_BADDEVICEID;
-    case PA_ERR_ACCESS:
-    case PA_ERR_AUTHKEY:
-        return MMSYSERR_NOTENABLED;
-    default:
-        return MMSYSERR_ERROR;
-    }
-}
-
 // Linear amplitude, as the program's volume slider means it, against the server's cubic scale.
 pa_volume_t ToPulseVolume(std::uint32_t word)
 {
@@ -132,198 +56,6 @@ std::uint32_t FromPulseVolume(pa_volume_t volume)
     const double linear = std::clamp(pa_sw_volume_to_linear(volume), 0.0, 1.0);
     return static_cast<std::uint32_t>(std::lround(linear * 0xFFFF));
 }
-
-// The mainloop thread, the context and what waits for them. Shared by the backend and its devices, so
-// that a device may outlive the backend that opened it.
-class PulseConnection
-{
-public:
-    static std::shared_ptr<PulseConnection> Connect()
-    {
-        std::shared_ptr<PulseConnection> connection(new PulseConnection);
-        connection->m_mainloop.reset(pa_threaded_mainloop_new());
-        if (!connection->m_mainloop)
-            return nullptr;
-        pa_threaded_mainloop_set_name(connection->m_mainloop.get(), "sonalto-son");
-        if (pa_threaded_mainloop_start(connection->m_mainloop.get()) < 0)
-            return nullptr;
-        {
-            const MainloopLock lock(connection->Mainloop());
-            if (!connection->StartContext())
-                return nullptr;
-        }
-        return connection;
-    }
-
-    ~PulseConnection()
-    {
-        if (!m_mainloop)
-            return;
-        {
-            const MainloopLock lock(Mainloop());
-            DropContext();
-        }
-        pa_threaded_mainloop_stop(m_mainloop.get());
-    }
-
-    PulseConnection(const PulseConnection&) = delete;
-    PulseConnection& operator=(const PulseConnection&) = delete;
-
-    pa_threaded_mainloop* Mainloop() const { return m_mainloop.get(); }
-    pa_mainloop_api* Api() const { return pa_threaded_mainloop_get_api(m_mainloop.get()); }
-    void Signal() const { pa_threaded_mainloop_signal(m_mainloop.get(), 0); }
-
-    // The rest with the mainloop locked.
-
-    pa_context* Context() const { return m_context.get(); }
-    bool Ready() const { return m_context && pa_context_get_state(m_context.get()) == PA_CONTEXT_READY; }
-
-    // Reconnects after the server went away (it restarts, e.g. after an update), at most every few seconds.
-    bool EnsureReady()
-    {
-        if (Ready())
-            return true;
-        if (m_context && PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context.get()))) {
-            WaitUntil([this] { return !Connecting(); }, kConnectTimeout);
-            return Ready();
-        }
-        if (std::chrono::steady_clock::now() - m_lastAttempt < kRetryDelay)
-            return false;
-        return StartContext();
-    }
-
-    // Waits until done() holds, for at most timeout. Whatever done() looks at must signal the mainloop
-    // when it changes.
-    bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-    {
-        if (done())
-            return true;
-        struct Alarm
-        {
-            pa_threaded_mainloop* mainloop;
-            bool rang = false;
-        } alarm{m_mainloop.get()};
-        const auto ring = [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-            auto* a = static_cast<Alarm*>(userdata);
-            a->rang = true;
-            pa_threaded_mainloop_signal(a->mainloop, 0);
-        };
-        const pa_usec_t delay = static_cast<pa_usec_t>(timeout.count()) * PA_USEC_PER_MSEC;
-        pa_time_event* event = nullptr;
-        if (m_context) {
-            // The monotonic clock: a change of the wall clock must not stretch the wait.
-            event = pa_context_rttime_new(m_context.get(), pa_rtclock_now() + delay, ring, &alarm);
-        } else {
-            struct timeval at;
-            pa_timeval_add(pa_gettimeofday(&at), delay);
-            event = Api()->time_new(Api(), &at, ring, &alarm);
-        }
-        if (!event)
-            return done();
-        while (!done() && !alarm.rang)
-            pa_threaded_mainloop_wait(m_mainloop.get());
-        Api()->time_free(event);
-        return done();
-    }
-
-    // Waits for a request's reply; cancelled (its callback will not run) when none comes in time.
-    bool Complete(pa_operation* raw)
-    {
-        if (!raw)
-            return false;
-        const OperationPtr operation(raw);
-        pa_operation_set_state_callback(
-            raw,
-            [](pa_operation*, void* mainloop) {
-                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
-            },
-            m_mainloop.get());
-        WaitUntil([raw] { return pa_operation_get_state(raw) != PA_OPERATION_RUNNING; }, kReplyTimeout);
-        if (pa_operation_get_state(raw) == PA_OPERATION_RUNNING)
-            pa_operation_cancel(raw);
-        pa_operation_set_state_callback(raw, nullptr, nullptr);
-        return pa_operation_get_state(raw) == PA_OPERATION_DONE;
-    }
-
-    // The description of the sink new streams go to, when the server names one.
-    std::optional<std::string> DefaultSinkDescription()
-    {
-        std::string sinkName;
-        const bool named = Complete(pa_context_get_server_info(
-            m_context.get(),
-            [](pa_context*, const pa_server_info* info, void* userdata) {
-                if (info && info->default_sink_name)
-                    *static_cast<std::string*>(userdata) = info->default_sink_name;
-            },
-            &sinkName));
-        if (!named || sinkName.empty())
-            return std::nullopt;
-        std::string description;
-        Complete(pa_context_get_sink_info_by_name(
-            m_context.get(), sinkName.c_str(),
-            [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-                if (eol == 0 && info && info->description)
-                    *static_cast<std::string*>(userdata) = info->description;
-            },
-            &description));
-        if (description.empty())
-            return std::nullopt;
-        return description;
-    }
-
-private:
-    PulseConnection() = default;
-
-    bool Connecting() const
-    {
-        if (!m_context)
-            return false;
-        const pa_context_state_t state = pa_context_get_state(m_context.get());
-        return state != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(state);
-    }
-
-    bool StartContext()
-    {
-        m_lastAttempt = std::chrono::steady_clock::now();
-        DropContext();
-        const ProplistPtr properties(pa_proplist_new());
-        pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_NAME, "Sonalto");
-        pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_ID, "sonalto");
-        pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_ICON_NAME, "sonalto");
-        m_context.reset(pa_context_new_with_proplist(Api(), "Sonalto", properties.get()));
-        if (!m_context)
-            return false;
-        pa_context_set_state_callback(
-            m_context.get(),
-            [](pa_context*, void* mainloop) {
-                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
-            },
-            m_mainloop.get());
-        // No autospawn: a server that is not running already is not wanted; ALSA serves then.
-        if (pa_context_connect(m_context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            DropContext();
-            return false;
-        }
-        WaitUntil([this] { return !Connecting(); }, kConnectTimeout);
-        if (Ready())
-            return true;
-        DropContext();
-        return false;
-    }
-
-    void DropContext()
-    {
-        if (!m_context)
-            return;
-        pa_context_set_state_callback(m_context.get(), nullptr, nullptr);
-        pa_context_disconnect(m_context.get());
-        m_context.reset();
-    }
-
-    MainloopPtr m_mainloop;
-    ContextPtr m_context;
-    std::chrono::steady_clock::time_point m_lastAttempt;
-};
 
 // One open output: one stream at a time (a new one after Reset, so that its byte indices start at 0 again
 // and the position needs no guess about what a flush did to them).
@@ -363,7 +95,7 @@ public:
             kConnectTimeout);
         if (m_stream && pa_stream_get_state(m_stream.get()) == PA_STREAM_READY)
             return MMSYSERR_NOERROR;
-        const MMRESULT result = m_streamFailed ? ResultOf(m_streamError) : MMSYSERR_BADDEVICEID;
+        const MMRESULT result = m_streamFailed ? PulseErrorResult(m_streamError) : MMSYSERR_BADDEVICEID;
         DropStream();
         return result;
     }
@@ -394,7 +126,7 @@ public:
         m_paused = true;
         StopProgress();
         if (StreamReady())
-            Forget(pa_stream_cork(m_stream.get(), 1, nullptr, nullptr));
+            ForgetOperation(pa_stream_cork(m_stream.get(), 1, nullptr, nullptr));
         return MMSYSERR_NOERROR;
     }
 
@@ -408,8 +140,8 @@ public:
         m_shownFloor = std::max(m_shownFloor, m_pausedAt);
         m_extrapolate = false;
         if (StreamReady()) {
-            Forget(pa_stream_cork(m_stream.get(), 0, nullptr, nullptr));
-            Forget(pa_stream_update_timing_info(m_stream.get(), nullptr, nullptr));
+            ForgetOperation(pa_stream_cork(m_stream.get(), 0, nullptr, nullptr));
+            ForgetOperation(pa_stream_update_timing_info(m_stream.get(), nullptr, nullptr));
         }
         StartProgress();
         return MMSYSERR_NOERROR;
@@ -541,12 +273,12 @@ private:
         pa_context* context = m_connection->Context();
         if (!m_connection->Ready())
             return MMSYSERR_BADDEVICEID;
-        const ProplistPtr properties(pa_proplist_new());
+        const PulseProplistPtr properties(pa_proplist_new());
         pa_proplist_sets(properties.get(), PA_PROP_MEDIA_ROLE, "production");
         pa_stream* stream =
             pa_stream_new_with_proplist(context, "Lecture", &m_spec, nullptr, properties.get());
         if (!stream)
-            return ResultOf(pa_context_errno(context));
+            return PulseErrorResult(pa_context_errno(context));
         m_stream.reset(stream);
         m_streamContext.reset(pa_context_ref(context));
         pa_stream_set_state_callback(stream, &PulseWaveOutDevice::OnState, this);
@@ -569,7 +301,7 @@ private:
                                        m_volumeSet ? &m_appliedVolume : nullptr, nullptr) < 0) {
             const int error = pa_context_errno(context);
             DropStream();
-            return ResultOf(error);
+            return PulseErrorResult(error);
         }
         return MMSYSERR_NOERROR;
     }
@@ -603,8 +335,8 @@ private:
     {
         if (!m_volumeSet || !StreamReady())
             return;
-        Forget(pa_context_set_sink_input_volume(m_streamContext.get(), pa_stream_get_index(m_stream.get()),
-                                                &m_appliedVolume, nullptr, nullptr));
+        ForgetOperation(pa_context_set_sink_input_volume(
+            m_streamContext.get(), pa_stream_get_index(m_stream.get()), &m_appliedVolume, nullptr, nullptr));
     }
 
     // Writes what the server asks for, in whole frames, straight from the headers.
@@ -643,7 +375,7 @@ private:
         // The server waits for a full prebuffer before it starts; a short sound, or the end of a long
         // one after an underrun, would never fill it.
         if (wrote && m_queued - m_fed < m_frame)
-            Forget(pa_stream_trigger(stream, nullptr, nullptr));
+            ForgetOperation(pa_stream_trigger(stream, nullptr, nullptr));
     }
 
     void CopyQueued(std::uint64_t from, std::uint8_t* to, std::size_t size) const
@@ -738,7 +470,7 @@ private:
         switch (pa_stream_get_state(stream)) {
         case PA_STREAM_READY:
             if ((pa_stream_is_corked(stream) == 1) != self->m_paused)
-                Forget(pa_stream_cork(stream, self->m_paused ? 1 : 0, nullptr, nullptr));
+                ForgetOperation(pa_stream_cork(stream, self->m_paused ? 1 : 0, nullptr, nullptr));
             self->ApplyVolume();
             self->Feed();
             self->StartProgress();
@@ -784,7 +516,7 @@ private:
             return;
         }
         if (self->StreamReady())
-            Forget(pa_stream_update_timing_info(self->m_stream.get(), nullptr, nullptr));
+            ForgetOperation(pa_stream_update_timing_info(self->m_stream.get(), nullptr, nullptr));
         // While a new stream is being set up there is nothing to ask yet; the timer keeps going.
         pa_context_rttime_restart(self->m_streamContext.get(), event, pa_rtclock_now() + kProgressUsec);
     }
@@ -794,8 +526,8 @@ private:
     pa_sample_spec m_spec{};
     std::size_t m_frame = 1;
 
-    StreamPtr m_stream;
-    ContextPtr m_streamContext; // the context m_stream belongs to, which a reconnection may have replaced
+    PulseStreamPtr m_stream;
+    PulseContextPtr m_streamContext; // m_stream's context, which a reconnection may have replaced
     bool m_streamFailed = false;
     int m_streamError = PA_OK;
     pa_time_event* m_progress = nullptr;
@@ -886,7 +618,7 @@ private:
 
 std::shared_ptr<WaveOutBackend> CreatePulseWaveOutBackend()
 {
-    std::shared_ptr<PulseConnection> connection = PulseConnection::Connect();
+    std::shared_ptr<PulseConnection> connection = SharedPulseConnection();
     if (!connection)
         return nullptr;
     return std::make_shared<PulseWaveOutBackend>(std::move(connection));

@@ -20,12 +20,17 @@ public:
             return;
         m_running = true;
         m_thread = std::thread([this, speed, advance = std::move(advance)] {
-            double carried = 0;
+            // The time is measured, not counted in sleeps: each sleep lasts a little longer than asked, and
+            // counting them would run the devices slow by that much.
+            using Clock = std::chrono::steady_clock;
+            const Clock::time_point start = Clock::now();
+            double advanced = 0; // virtual milliseconds handed out so far
             while (m_running) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                carried += 5 * speed;
-                const auto whole = static_cast<std::uint32_t>(carried);
-                carried -= whole;
+                const double due =
+                    std::chrono::duration<double, std::milli>(Clock::now() - start).count() * speed;
+                const auto whole = static_cast<std::uint32_t>(due - advanced);
+                advanced += whole;
                 if (whole > 0)
                     advance(whole);
             }

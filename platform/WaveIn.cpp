@@ -1,5 +1,7 @@
 #include "platform/WaveIn.h"
 
+#include "platform/AlsaWaveIn.h"
+#include "platform/PulseWaveIn.h"
 #include "platform/VirtualWaveIn.h"
 
 #include <mutex>
@@ -36,11 +38,21 @@ WaveInBackend& CurrentWaveInBackend()
     Backend& r = backend();
     const std::lock_guard<std::mutex> lock(r.mutex);
     if (!r.current) {
-        // Until the sound server and ALSA capture backends exist, the program has no input device: a
-        // virtual backend with no device answers every open with a clear error.
-        auto none = std::make_shared<VirtualWaveInBackend>();
-        none->SetDeviceCount(0);
-        r.current = none;
+        // Like the output: the sound server, which knows every source and the one chosen on the mixer;
+        // without one, ALSA's default capture device. ALSA's backend is made even when ALSA has no such
+        // device; then a backend that has none at all takes its place, so that the count is 0 and every
+        // open is refused with "no device".
+        r.current = CreatePulseWaveInBackend();
+        if (!r.current) {
+            std::shared_ptr<WaveInBackend> alsa = CreateAlsaWaveInBackend("default");
+            if (alsa && alsa->GetNumDevs() > 0) {
+                r.current = std::move(alsa);
+            } else {
+                auto none = std::make_shared<VirtualWaveInBackend>();
+                none->SetDeviceCount(0);
+                r.current = none;
+            }
+        }
     }
     return *r.current;
 }

@@ -12,10 +12,12 @@ PACKAGES=(
   libpulse-dev libasound2-dev libsoxr-dev libmp3lame-dev
   # tests: GoogleTest, a display for widget tests, a private sound server
   libgtest-dev libgmock-dev xvfb xauth pulseaudio
+  # ALSA reaching that server (the ALSA mixer's tests run on its control device)
+  libasound2-plugins
   # fuzzing the file readers (make fuzz)
   clang libclang-rt-14-dev
   # reference tools for the benchmarks
-  sox lame
+  sox lame alsa-utils
 )
 
 missing=()

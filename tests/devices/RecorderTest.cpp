@@ -1,11 +1,20 @@
 // The recorder on the virtual input device: what reaches the file, the events, errors and a full disk.
+// Then on ALSA's null device with its reads scripted: a card that overruns, or that fails for good.
 #include "audio/TestWaves.h"
 #include "devices/WaveRecorders.h"
+#include "platform/AlsaWaveIn.h"
 #include "platform/ExceptionHandler.h"
+#include "platform/ScriptedAlsaCapture.h"
 #include "platform/VirtualWaveIn.h"
 
 #include <QCoreApplication>
+#include <cerrno>
+#include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <ostream>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -181,6 +190,180 @@ TEST_F(RecorderTest, AFullDiskStopsTheRecordingOnceAndKeepsWhatWasWritten)
     EXPECT_GE(wave.DataSize(), 3u * 4410);
     SetApplicationExceptionHandler({});
     delete stream;
+}
+
+// ---- On ALSA, a card that fails -------------------------------------------------------------------
+
+using namespace std::chrono_literals;
+using Step = ScriptedCapture::Step;
+
+constexpr std::uint32_t kBufferFrames = 2205; // 100 ms at 22050 Hz
+
+std::uint32_t le32(const Bytes& bytes, std::size_t at)
+{
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+class AlsaRecorderTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::string pattern = testing::TempDir() + "sonalto-alsa-rec-XXXXXX";
+        folder = std::string(mkdtemp(pattern.data())) + "/";
+        recorder.SetPCMFormat(Mono16bit22050Hz);
+        recorder.SetBufferLength(100);
+        recorder.OnDeactivate = [this](TWaveAudioIO*) { ++deactivations; };
+        recorder.OnLevel = [this](TWaveAudioIO*, int level) { levels.push_back(level); };
+    }
+    void TearDown() override
+    {
+        SetApplicationExceptionHandler({});
+        SetCurrentWaveInBackend(nullptr);
+    }
+
+    void use(std::vector<Step> script, Step then)
+    {
+        card = std::make_shared<ScriptedCapture>(std::move(script), then, 22050);
+        SetCurrentWaveInBackend(CreateAlsaWaveInBackend("null", card));
+    }
+
+    // Handles the recorder's notifications as the program's event loop would, for a while or until the
+    // recorder is idle; true when it is.
+    bool runWhileActive(std::chrono::milliseconds limit)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (recorder.Active() && std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::sendPostedEvents();
+            std::this_thread::sleep_for(2ms);
+        }
+        return !recorder.Active();
+    }
+
+    Bytes fileBytes(const std::string& name) const
+    {
+        std::ifstream in(folder + name, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    // The file is a complete image: sizes that match its length, and the card's bytes from the first on.
+    void expectCompleteFile(const std::string& name, std::uint32_t dataBytes)
+    {
+        const Bytes bytes = fileBytes(name);
+        ASSERT_EQ(bytes.size(), 46u + dataBytes);
+        EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << "RIFF size";
+        EXPECT_EQ(le32(bytes, 42), dataBytes) << "data size";
+        TWave wave;
+        wave.LoadFromFile(folder + name);
+        ASSERT_TRUE(wave.Valid());
+        EXPECT_EQ(wave.PCMFormat(), Mono16bit22050Hz);
+        ASSERT_EQ(wave.DataSize(), dataBytes);
+        for (std::uint32_t b = 0; b < dataBytes; ++b)
+            ASSERT_EQ(wave.Data()[b], ScriptedCapture::PatternByte(b)) << "byte " << b << " of the data";
+    }
+
+    // Before the recorder: its destructor may still report to them.
+    std::shared_ptr<ScriptedCapture> card;
+    std::string folder;
+    int deactivations = 0;
+    std::vector<int> levels;
+    ProbeRecorder recorder;
+};
+
+TEST_F(AlsaRecorderTest, AnOverrunLosesNothingTheCardDeliveredAndReportsNothing)
+{
+    use({ScriptedCapture::Frames(3000), ScriptedCapture::Fail(-EPIPE)}, ScriptedCapture::RealTime());
+    int errors = 0;
+    recorder.OnError = [&](TWaveAudioIO*) { ++errors; };
+    ASSERT_TRUE(recorder.RecordToFile(folder + "xrun.wav"));
+    EXPECT_FALSE(runWhileActive(600ms)) << "the recording ended by itself";
+    recorder.Stop();
+    EXPECT_EQ(errors, 0);
+    EXPECT_EQ(card->Recovered(), std::vector<int>{-EPIPE});
+    const Bytes bytes = fileBytes("xrun.wav");
+    ASSERT_GE(bytes.size(), 46u + 4 * 2 * kBufferFrames);
+    // All that was read, but the chunk under way when the stop came (50 a second).
+    EXPECT_LE(card->DeliveredBytes() - (bytes.size() - 46), 2u * 22050 / 50);
+    expectCompleteFile("xrun.wav", static_cast<std::uint32_t>(bytes.size() - 46));
+    EXPECT_EQ(deactivations, 1);
+}
+
+struct Failing
+{
+    const char* name;
+    int error;
+    MMRESULT reported;
+};
+
+void PrintTo(const Failing& failing, std::ostream* out)
+{
+    *out << failing.name;
+}
+
+class AlsaCardFailure : public AlsaRecorderTest, public testing::WithParamInterface<Failing>
+{
+};
+
+TEST_P(AlsaCardFailure, EndsTheRecordingWithTheFileCompleteAndSaysSoOnce)
+{
+    // Three buffers and a part, then the card fails for good.
+    constexpr std::uint32_t kKept = 3 * kBufferFrames + 1000;
+    use({ScriptedCapture::Frames(kKept)}, ScriptedCapture::Fail(GetParam().error));
+    std::vector<std::pair<MMRESULT, std::string>> errors;
+    recorder.OnError = [&](TWaveAudioIO* sender) {
+        errors.emplace_back(sender->LastError(), sender->LastErrorText());
+    };
+    ASSERT_TRUE(recorder.RecordToFile(folder + "panne.wav"));
+    ASSERT_TRUE(runWhileActive(5s)) << "the recording went on with a card that fails";
+
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, GetParam().reported);
+    EXPECT_EQ(errors[0].second, WaveErrorText(GetParam().reported));
+    EXPECT_NE(errors[0].second.find("périphérique audio"), std::string::npos) << errors[0].second;
+    // Once idle, the recorder still tells why it stopped.
+    EXPECT_EQ(recorder.LastError(), GetParam().reported);
+    EXPECT_EQ(recorder.LastErrorText(), errors[0].second);
+    EXPECT_EQ(deactivations, 1);
+    ASSERT_FALSE(levels.empty());
+    EXPECT_EQ(levels.back(), 0);
+    EXPECT_EQ(recorder.ActiveBufferCount(), 0);
+    expectCompleteFile("panne.wav", kKept * 2);
+    EXPECT_THROW(recorder.Stop(), EWaveAudioInvalidOperation); // nothing left to stop
+
+    // The recorder is whole again: the next recording, on a card that works, goes as usual.
+    card->Rescript({}, ScriptedCapture::RealTime());
+    ASSERT_TRUE(recorder.RecordToFile(folder + "apres.wav"));
+    EXPECT_FALSE(runWhileActive(300ms));
+    recorder.Stop();
+    EXPECT_EQ(errors.size(), 1u);
+    TWave wave;
+    wave.LoadFromFile(folder + "apres.wav");
+    ASSERT_TRUE(wave.Valid());
+    EXPECT_GE(wave.DataSize(), 2u * 2 * kBufferFrames);
+}
+
+INSTANTIATE_TEST_SUITE_P(AlsaRecorderTest, AlsaCardFailure,
+                         testing::Values(Failing{"Unplugged", -ENODEV, MMSYSERR_BADDEVICEID},
+                                         Failing{"InputOutputError", -EIO, MMSYSERR_ERROR},
+                                         Failing{"EndlessNothingYet", -EAGAIN, MMSYSERR_ERROR},
+                                         Failing{"EndlessOverrun", -EPIPE, MMSYSERR_ERROR}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AlsaRecorderTest, WithoutOnErrorTheFailureReachesTheApplicationOnce)
+{
+    std::vector<std::string> shown;
+    SetApplicationExceptionHandler([&](const std::exception& e) {
+        EXPECT_NE(dynamic_cast<const EWaveAudioSysError*>(&e), nullptr);
+        shown.emplace_back(e.what());
+    });
+    use({ScriptedCapture::Frames(1000)}, ScriptedCapture::Fail(-ENODEV));
+    ASSERT_TRUE(recorder.RecordToFile(folder + "debranche.wav"));
+    ASSERT_TRUE(runWhileActive(5s)) << "the recording went on with a card that is gone";
+    EXPECT_EQ(shown, std::vector<std::string>{WaveErrorText(MMSYSERR_BADDEVICEID)});
+    EXPECT_EQ(recorder.LastError(), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(deactivations, 1);
+    expectCompleteFile("debranche.wav", 2000);
 }
 
 } // namespace

@@ -1,14 +1,18 @@
 // The ALSA capture backend through the wave input service, without a sound card: ALSA's "null" device
 // records silence, as fast as it is asked for, so these tests check bytes, counts and order, not time.
+// Then the same device with its reads scripted, to play a card that overruns, vanishes or goes quiet.
 #include "platform/AlsaWaveIn.h"
 
+#include "platform/ScriptedAlsaCapture.h"
 #include "platform/WaveOut.h" // WAVE_MAPPER, WAVE_FORMAT_QUERY, CALLBACK_WINDOW
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -369,11 +373,12 @@ TEST_F(AlsaInput, ResetHandsEveryBufferBackAtOnceInOrder)
     const auto resetAt = Clock::now();
     ASSERT_EQ(waveInReset(handle), MMSYSERR_NOERROR);
     EXPECT_EQ(Position(handle, MMTIME::Bytes), 0u);
-    for (std::size_t i = 0; i < kCount; ++i) {
+    for (std::size_t i = 0; i < kCount; ++i)
         ASSERT_NO_FATAL_FAILURE(ExpectReturned(busy, i));
-        EXPECT_TRUE(busy.HoldsSilence(i, format)) << "buffer " << i;
-    }
+    // Timed before the contents are checked: that takes a while, for buffers this large.
     EXPECT_LT(Clock::now() - resetAt, 1s) << "the buffers were held back after the reset";
+    for (std::size_t i = 0; i < kCount; ++i)
+        EXPECT_TRUE(busy.HoldsSilence(i, format)) << "buffer " << i;
     ExpectNothingFor(50ms);
     EXPECT_EQ(Position(handle, MMTIME::Bytes), 0u) << "recording went on after the reset";
 
@@ -403,6 +408,250 @@ TEST_F(AlsaInput, CloseIsRefusedWhileBuffersAreQueued)
     EXPECT_EQ(Position(handle, MMTIME::Bytes), 1600u);
     EXPECT_EQ(Position(handle, MMTIME::Ms), 200u);
     ASSERT_NO_FATAL_FAILURE(CloseAndExpectClosed(handle, buffers));
+}
+
+// ---- A card that fails -----------------------------------------------------------------------------
+// The same null device, its reads scripted: overruns and suspends that ALSA recovers from, and cards
+// that vanish or never deliver again, which must end in every buffer coming back and a clear refusal.
+
+constexpr std::uint32_t kRate = 22050;
+constexpr std::uint32_t kFrameBytes = 2;               // mono, 16 bits
+constexpr std::uint32_t kBufferBytes = kRate / 10 * 2; // 100 ms, as the recording window asks
+using Step = ScriptedCapture::Step;
+
+class AlsaCaptureFaults : public AlsaInput
+{
+protected:
+    // Records from a card that plays the script; returns the handle, the buffers queued but not started.
+    HWAVEIN OpenScripted(std::vector<Step> script, Step then, Buffers& buffers)
+    {
+        m_card = std::make_shared<ScriptedCapture>(std::move(script), then, kRate);
+        SetCurrentWaveInBackend(CreateAlsaWaveInBackend("null", m_card));
+        const HWAVEIN handle = Open(Pcm(kRate, 1, 16));
+        if (handle != 0)
+            AddAll(handle, buffers);
+        return handle;
+    }
+
+    // Whether the recorded part of buffer i is the card's pattern from byte `from` on.
+    static ::testing::AssertionResult HoldsPattern(Buffers& buffers, std::size_t i, std::uint64_t from)
+    {
+        const WAVEHDR& h = buffers[i];
+        for (std::uint32_t b = 0; b < h.dwBytesRecorded; ++b)
+            if (h.lpData[b] != ScriptedCapture::PatternByte(from + b))
+                return ::testing::AssertionFailure()
+                       << "byte " << b << " of buffer " << i << " is not byte " << from + b << " delivered";
+        return ::testing::AssertionSuccess();
+    }
+
+    // Waits (without handling anything) until the card has been read at least count times.
+    bool WaitForReads(std::size_t count) const
+    {
+        const auto deadline = Clock::now() + kPatience;
+        while (m_card->Reads() < count && Clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        return m_card->Reads() >= count;
+    }
+
+    std::shared_ptr<ScriptedCapture> m_card;
+};
+
+struct Transient
+{
+    const char* name;
+    int error;
+    bool recovered; // given to ALSA to recover; otherwise waited out
+};
+
+void PrintTo(const Transient& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
+
+class TransientFault : public AlsaCaptureFaults, public ::testing::WithParamInterface<Transient>
+{
+};
+
+TEST_P(TransientFault, IsGotOverInTheMiddleOfABufferAndNothingIsLostOrRepeated)
+{
+    const Transient fault = GetParam();
+    Buffers buffers({kBufferBytes, kBufferBytes, kBufferBytes});
+    // Twice in a row, in the middle of the first buffer; then the card delivers at its own pace.
+    const HWAVEIN handle = OpenScripted({ScriptedCapture::Frames(300), ScriptedCapture::Fail(fault.error),
+                                         ScriptedCapture::Fail(fault.error)},
+                                        ScriptedCapture::RealTime(), buffers);
+    ASSERT_NE(handle, 0u);
+    ASSERT_EQ(waveInStart(handle), MMSYSERR_NOERROR);
+    std::uint64_t offset = 0;
+    for (std::size_t i = 0; i < buffers.size(); ++i) {
+        ASSERT_NO_FATAL_FAILURE(ExpectReturned(buffers, i));
+        EXPECT_EQ(buffers[i].dwBytesRecorded, kBufferBytes) << "buffer " << i;
+        EXPECT_TRUE(HoldsPattern(buffers, i, offset));
+        offset += buffers[i].dwBytesRecorded;
+    }
+    EXPECT_EQ(Position(handle, MMTIME::Bytes), 3 * kBufferBytes);
+    if (fault.recovered)
+        EXPECT_EQ(m_card->Recovered(), (std::vector<int>{fault.error, fault.error}));
+    else
+        EXPECT_GE(m_card->Waits(), 2);
+    EXPECT_EQ(m_card->FailedReads().size(), 2u);
+
+    // Still recording: a buffer handed over now is filled too.
+    Buffers more({kBufferBytes});
+    ASSERT_NO_FATAL_FAILURE(AddAll(handle, more));
+    ASSERT_NO_FATAL_FAILURE(ExpectReturned(more, 0));
+    EXPECT_EQ(more[0].dwBytesRecorded, kBufferBytes);
+    EXPECT_TRUE(HoldsPattern(more, 0, offset));
+    EXPECT_EQ(waveInUnprepareHeader(handle, &more[0]), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStop(handle), MMSYSERR_NOERROR);
+    CloseAndExpectClosed(handle, buffers);
+}
+
+INSTANTIATE_TEST_SUITE_P(AlsaInput, TransientFault,
+                         ::testing::Values(Transient{"Overrun", -EPIPE, true},
+                                           Transient{"Suspend", -ESTRPIPE, true},
+                                           Transient{"Interrupted", -EINTR, true},
+                                           Transient{"NothingYet", -EAGAIN, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct Fatal
+{
+    const char* name;
+    int error;
+    bool endless;     // the card answers this for ever, and the backend tries again first
+    MMRESULT refusal; // what the device answers from then on
+};
+
+void PrintTo(const Fatal& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
+
+class FatalFault : public AlsaCaptureFaults, public ::testing::WithParamInterface<Fatal>
+{
+};
+
+TEST_P(FatalFault, EndsTheRecordingAfterAFewAttemptsAndHandsEveryBufferBack)
+{
+    const Fatal fault = GetParam();
+    constexpr std::uint32_t kKept = 1000; // frames recorded before the card fails
+    Buffers buffers({kBufferBytes, kBufferBytes, kBufferBytes});
+    std::vector<Step> script = {ScriptedCapture::Frames(kKept), ScriptedCapture::Fail(fault.error)};
+    const Step then = fault.endless ? ScriptedCapture::Fail(fault.error) : ScriptedCapture::RealTime();
+    const HWAVEIN handle = OpenScripted(script, then, buffers);
+    ASSERT_NE(handle, 0u);
+    ASSERT_EQ(waveInStart(handle), MMSYSERR_NOERROR);
+
+    // Every buffer comes back, in order: the first with what was recorded, the others empty.
+    for (std::size_t i = 0; i < buffers.size(); ++i)
+        ASSERT_NO_FATAL_FAILURE(ExpectReturned(buffers, i));
+    const auto returnedAt = Clock::now();
+    EXPECT_EQ(buffers[0].dwBytesRecorded, kKept * kFrameBytes);
+    EXPECT_TRUE(HoldsPattern(buffers, 0, 0));
+    EXPECT_EQ(buffers[1].dwBytesRecorded, 0u);
+    EXPECT_EQ(buffers[2].dwBytesRecorded, 0u);
+    EXPECT_TRUE(buffers.HoldsSilence(1, Pcm(kRate, 1, 16))) << "an empty buffer was written";
+    EXPECT_EQ(Position(handle, MMTIME::Bytes), kKept * kFrameBytes);
+
+    // A bounded number of attempts, and none once the device has failed.
+    const std::vector<Clock::time_point> failed = m_card->FailedReads();
+    if (fault.endless) {
+        EXPECT_GE(failed.size(), 2u) << "not tried again";
+        EXPECT_LE(failed.size(), 16u) << "tried for too long";
+    } else {
+        EXPECT_EQ(failed.size(), 1u) << "a device that is gone was read again";
+    }
+    const std::size_t reads = m_card->Reads();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(m_card->Reads(), reads) << "the card is still being read after the failure";
+    // Retries are spread out, not made in a loop that spins: from the second on, at least a chunk of
+    // sound apart (20 ms, less some slack for the clock).
+    if (failed.size() >= 3) {
+        const auto spread = failed.back() - failed[1];
+        EXPECT_GE(spread, (failed.size() - 2) * 15ms)
+            << std::chrono::duration_cast<std::chrono::microseconds>(spread).count() << " µs for "
+            << failed.size() << " attempts";
+    }
+    EXPECT_LT(returnedAt - failed.front(), 1s) << "the buffers came back late";
+
+    // From now on the device refuses work, with the reason, and the header is not left queued.
+    Buffers more({kBufferBytes});
+    ASSERT_EQ(waveInPrepareHeader(handle, &more[0]), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInAddBuffer(handle, &more[0]), fault.refusal);
+    EXPECT_EQ(more[0].dwFlags & WHDR_INQUEUE, 0u);
+    EXPECT_EQ(waveInStart(handle), fault.refusal);
+    std::string text;
+    ASSERT_EQ(waveInGetErrorText(fault.refusal, text), MMSYSERR_NOERROR);
+    EXPECT_NE(text.find("périphérique"), std::string::npos) << text;
+    ExpectNothingFor(50ms);
+    // Stopping and closing still work, at once.
+    EXPECT_EQ(waveInStop(handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInReset(handle), MMSYSERR_NOERROR);
+    ExpectNothingFor(0ms);
+    EXPECT_EQ(waveInUnprepareHeader(handle, &more[0]), MMSYSERR_NOERROR);
+    const auto closing = Clock::now();
+    CloseAndExpectClosed(handle, buffers);
+    EXPECT_LT(Clock::now() - closing, 500ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(AlsaInput, FatalFault,
+                         ::testing::Values(Fatal{"Unplugged", -ENODEV, false, MMSYSERR_BADDEVICEID},
+                                           Fatal{"InputOutputError", -EIO, false, MMSYSERR_ERROR},
+                                           Fatal{"EndlessNothingYet", -EAGAIN, true, MMSYSERR_ERROR},
+                                           Fatal{"EndlessOverrun", -EPIPE, true, MMSYSERR_ERROR}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AlsaCaptureFaults, AResetDuringTheRetriesIsPromptAndLeavesTheDeviceUsable)
+{
+    Buffers buffers({kBufferBytes, kBufferBytes});
+    const HWAVEIN handle = OpenScripted({}, ScriptedCapture::Fail(-EAGAIN), buffers);
+    ASSERT_NE(handle, 0u);
+    ASSERT_EQ(waveInStart(handle), MMSYSERR_NOERROR);
+    ASSERT_TRUE(WaitForReads(3)) << "the card was not read";
+
+    // Between two attempts: the reset wakes the worker, which stops trying.
+    const auto resetAt = Clock::now();
+    ASSERT_EQ(waveInReset(handle), MMSYSERR_NOERROR);
+    for (std::size_t i = 0; i < buffers.size(); ++i) {
+        ASSERT_NO_FATAL_FAILURE(ExpectReturned(buffers, i));
+        EXPECT_EQ(buffers[i].dwBytesRecorded, 0u);
+    }
+    EXPECT_LT(Clock::now() - resetAt, 200ms);
+    std::this_thread::sleep_for(60ms); // an attempt under way when the reset came ends meanwhile
+    const std::size_t reads = m_card->Reads();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(m_card->Reads(), reads) << "the card is read while the device is stopped";
+
+    // The failures before the reset do not count against the next recording: the card delivers again
+    // after a few more of them, and the device records.
+    m_card->Rescript({ScriptedCapture::Fail(-EAGAIN), ScriptedCapture::Fail(-EAGAIN),
+                      ScriptedCapture::Fail(-EAGAIN), ScriptedCapture::Fail(-EAGAIN),
+                      ScriptedCapture::Fail(-EAGAIN)},
+                     ScriptedCapture::RealTime());
+    const std::uint64_t before = m_card->DeliveredBytes();
+    Buffers again({kBufferBytes});
+    ASSERT_NO_FATAL_FAILURE(AddAll(handle, again));
+    ASSERT_EQ(waveInStart(handle), MMSYSERR_NOERROR);
+    ASSERT_NO_FATAL_FAILURE(ExpectReturned(again, 0));
+    EXPECT_EQ(again[0].dwBytesRecorded, kBufferBytes);
+    EXPECT_TRUE(HoldsPattern(again, 0, before));
+    EXPECT_EQ(waveInUnprepareHeader(handle, &again[0]), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStop(handle), MMSYSERR_NOERROR);
+    CloseAndExpectClosed(handle, buffers);
+}
+
+TEST_F(AlsaCaptureFaults, ACloseDuringTheRetriesDoesNotWaitForThem)
+{
+    Buffers buffers({kBufferBytes});
+    const HWAVEIN handle = OpenScripted({}, ScriptedCapture::Fail(-EPIPE), buffers);
+    ASSERT_NE(handle, 0u);
+    ASSERT_EQ(waveInStart(handle), MMSYSERR_NOERROR);
+    ASSERT_TRUE(WaitForReads(3)) << "the card was not read";
+    ASSERT_EQ(waveInReset(handle), MMSYSERR_NOERROR);
+    ASSERT_NO_FATAL_FAILURE(ExpectReturned(buffers, 0));
+    const auto closing = Clock::now();
+    CloseAndExpectClosed(handle, buffers);
+    EXPECT_LT(Clock::now() - closing, 100ms);
 }
 
 } // namespace

@@ -112,8 +112,8 @@ TEST_F(VirtualInput, NoDeviceAndRefusals)
     HWAVEIN h = 0;
     backend->FailNextOpen(MMSYSERR_ALLOCATED);
     EXPECT_EQ(waveInOpen(&h, -1, &mono16, &queue, 0), MMSYSERR_ALLOCATED);
-    // Until the real capture backends come, the program's own choice has no input device.
-    SetCurrentWaveInBackend(nullptr);
+    // A backend without a device (what the program falls back to with no sound server and no card).
+    backend->SetDeviceCount(0);
     EXPECT_EQ(waveInGetNumDevs(), 0u);
     EXPECT_EQ(waveInOpen(&h, -1, &mono16, &queue, 0), MMSYSERR_BADDEVICEID);
 }
