@@ -15,11 +15,13 @@
 // changed elsewhere) are handed to the MixerCallback given at open; it may be called on any thread, but
 // never after mixerClose has returned. A backend that is woken by file descriptors instead (ALSA) lists
 // them in mixerGetPollDescriptors: the caller watches them on the GUI thread and calls
-// mixerHandleEvents when one is readable, which calls the callback there.
+// mixerHandleEvents when one is readable, which calls the callback there. A device whose card went away
+// lists none any more: the caller then stops watching those it watched.
 #pragma once
 
 #include "platform/WaveDevice.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -77,6 +79,10 @@ constexpr std::uint32_t MIXERCONTROL_CONTROLTYPE_VOLUME = 0x50030001;
 constexpr std::uint32_t MIXERCONTROL_CONTROLTYPE_MUTE = 0x20010002;
 constexpr std::uint32_t MIXERCONTROL_CONTROLTYPE_MUX = 0x70010001;
 
+// Control flags: one value for all channels; one value per item (a selector).
+constexpr std::uint32_t MIXERCONTROL_CONTROLF_UNIFORM = 1;
+constexpr std::uint32_t MIXERCONTROL_CONTROLF_MULTIPLE = 2;
+
 struct MIXERCONTROL
 {
     std::uint32_t cbStruct = 148;
@@ -91,6 +97,9 @@ struct MIXERCONTROL
     std::uint32_t cSteps = 0;
 };
 
+// The text as a name field of at most that many characters holds it: cut between UTF-8 characters.
+std::string MixerNameField(const std::string& text, std::size_t characters);
+
 // Called with MM_MIXM_LINE_CHANGE or MM_MIXM_CONTROL_CHANGE, the mixer's handle and the identifier.
 using MixerCallback = std::function<void(std::uint32_t message, HMIXER mixer, std::uint32_t id)>;
 
@@ -104,7 +113,8 @@ public:
     virtual MMRESULT GetLineInfo(MIXERLINE& line, std::uint32_t flags) = 0;
     // The line's control of that type: MIXERR_INVALLINE for an unknown line, MIXERR_INVALCONTROL when
     // the line has none of the type.
-    virtual MMRESULT GetLineControl(std::uint32_t lineId, std::uint32_t controlType, MIXERCONTROL& control) = 0;
+    virtual MMRESULT GetLineControl(std::uint32_t lineId, std::uint32_t controlType,
+                                    MIXERCONTROL& control) = 0;
     // values gets one value per item (one for a volume or a mute). MIXERR_INVALCONTROL for an unknown
     // control.
     virtual MMRESULT GetControlDetails(std::uint32_t controlId, std::vector<std::uint32_t>& values) = 0;
@@ -122,7 +132,8 @@ public:
     virtual std::string Name() const = 0;
     virtual unsigned GetNumDevs() = 0;
     virtual MMRESULT GetDevCaps(unsigned mixerId, MIXERCAPS& caps) = 0;
-    virtual MMRESULT Open(std::unique_ptr<MixerDevice>& device, unsigned mixerId, MixerDevice::Notify notify) = 0;
+    virtual MMRESULT Open(std::unique_ptr<MixerDevice>& device, unsigned mixerId,
+                          MixerDevice::Notify notify) = 0;
 };
 
 // The backend the program's mixer uses: chosen once, at first use (the sound server's when one answers,
@@ -136,8 +147,10 @@ MMRESULT mixerGetDevCaps(unsigned mixerId, MIXERCAPS& caps);
 MMRESULT mixerOpen(HMIXER* handle, unsigned mixerId, MixerCallback callback);
 MMRESULT mixerClose(HMIXER handle);
 MMRESULT mixerGetLineInfo(HMIXER handle, MIXERLINE& line, std::uint32_t flags);
-MMRESULT mixerGetLineControls(HMIXER handle, std::uint32_t lineId, std::uint32_t controlType, MIXERCONTROL& control);
+MMRESULT mixerGetLineControls(HMIXER handle, std::uint32_t lineId, std::uint32_t controlType,
+                              MIXERCONTROL& control);
 MMRESULT mixerGetControlDetails(HMIXER handle, std::uint32_t controlId, std::vector<std::uint32_t>& values);
-MMRESULT mixerSetControlDetails(HMIXER handle, std::uint32_t controlId, const std::vector<std::uint32_t>& values);
+MMRESULT mixerSetControlDetails(HMIXER handle, std::uint32_t controlId,
+                                const std::vector<std::uint32_t>& values);
 std::vector<int> mixerGetPollDescriptors(HMIXER handle);
 void mixerHandleEvents(HMIXER handle);
