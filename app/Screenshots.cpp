@@ -9,8 +9,12 @@
 #include "montage/ui/ClipPanel.h"
 #include "montage/ui/OverviewBox.h"
 #include "montage/ui/Unit3.h"
+#include "mp3/ui/Unit6.h"
+#include "platform/VirtualMixer.h"
 #include "platform/ui/Application.h"
+#include "recording/ui/Unit2.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +25,7 @@
 #include <QPixmap>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <cmath>
@@ -225,6 +230,20 @@ void takeHelpPictures(const QString& folder)
         pictures.save(grabWindow(Fedit), "titre-extrait.png");
     }
 
+    // The recording window while it records, on a card of three sources as a classroom computer lists them.
+    {
+        SetCurrentMixerBackend(std::make_shared<VirtualMixerBackend>(std::vector<VirtualMixerBackend::Device>{
+            VirtualMixerBackend::Card("Audio interne", {"Microphone interne", "Entrée ligne",
+                                                        "Moniteur de Audio interne Stéréo analogique"})}));
+        TFenr Fenr;
+        Fenr.CB->setCurrentIndex(1);
+        Fenr.CBChange();
+        Fenr.VOl->setValue(70);
+        Fenr.ARLevel(62);
+        Fenr.show();
+        pictures.save(grabWindow(Fenr), "fenetre-enregistrement.png");
+    }
+
     // A montage of three extracts: a fade at the start, a crossfade of two seconds, a fade at the end.
     TMontage& montage = Depart.Montage();
     const std::string source = editor.SourceFileName;
@@ -243,6 +262,16 @@ void takeHelpPictures(const QString& folder)
     pictures.save(window.copy(around(Depart, {Depart.Bajoute})), "bouton-ajouter.png");
     pictures.save(window.copy(around(Depart, {Depart.BjT, Depart.Label12})), "barre-export.png");
     pictures.save(HelpPictures::fitWidth(window.copy(around(Depart, {Depart.PB2}))), "apercu-montage.png");
+
+    // The MP3 save dialog, after a WAV export of the montage proposed its name.
+    {
+        TFmp3 Fmp3;
+        montage.WaveExportFileName = "/home/eleve/Documents/sortie-au-musee.wav";
+        Fmp3.PrepareExport(montage);
+        Fmp3.show();
+        pictures.save(grabWindow(Fmp3), "sauvegarde-mp3.png");
+        montage.WaveExportFileName.clear();
+    }
     if (QWidget* last = Depart.PanelAt(2)) {
         pictures.save(window.copy(around(Depart, {Depart.SSgauche, last})), "bande-montage.png");
         pictures.save(window.copy(around(Depart, {last}, 0)), "extrait.png");

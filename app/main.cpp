@@ -1,4 +1,6 @@
-// Program entry: the application, then its six windows, created once in this order and kept to the end.
+// Program entry: the application, then its six windows, created once in this order and kept to the end. They
+// are destroyed in the reverse order once the event loop returns: the recording window completes a recording
+// still under way before the main window goes.
 #include "app/Unit1.h"
 #include "help/ui/Unit4.h"
 #include "help/ui/apr.h"
@@ -6,6 +8,8 @@
 #include "mp3/ui/Unit6.h"
 #include "platform/ui/Application.h"
 #include "recording/ui/Unit2.h"
+
+#include <QLabel>
 
 int main(int argc, char* argv[])
 {
@@ -17,6 +21,8 @@ int main(int argc, char* argv[])
     TFmp3 Fmp3(&Depart);
     TAP AP(&Faide);
     Depart.SetRecordingWindow(&Fenr);
+    Fenr.showHint = [&Depart](const QString& hint) { Depart.Laide->setText(hint); };
+    Fenr.loadRecording = [&Depart](const QString& fileName) { return Depart.LoadRecording(fileName); };
     Depart.SetHelpWindow(&Faide);
     Depart.SetTitleDialog(&Fedit);
     Depart.SetMp3Dialog(&Fmp3);
