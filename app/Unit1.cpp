@@ -9,6 +9,7 @@
 #include "montage/ui/Unit3.h"
 #include "mp3/ui/Unit6.h"
 #include "platform/ui/Dialogs.h"
+#include "platform/ui/Look.h"
 
 #include <QAction>
 #include <QApplication>
@@ -38,26 +39,6 @@ const QColor Maroon(128, 0, 0);
 const QColor Purple(128, 0, 128);
 
 const char* const PBHint = " Clic gauche pour marquer le début / Clic droit pour marquer la fin";
-
-// "MS Sans Serif" where it exists, else a sans-serif face of similar metrics, at a pixel height.
-QFont sansFont(int pixels, bool bold = false)
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
-QFont arialFont(int pixels, bool bold)
-{
-    QFont font = sansFont(pixels, bold);
-    font.setFamilies(
-        {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    return font;
-}
 
 void setColours(QWidget* widget, const QColor& text, const QColor& back)
 {
@@ -203,7 +184,7 @@ TDepart::TDepart(QWidget* parent)
     setObjectName(QStringLiteral("Depart"));
     setWindowTitle(QStringLiteral("Sonalto"));
     setWindowIcon(svgIcon("sonalto.svg"));
-    setFont(sansFont(11));
+    setFont(SansFont(11));
     setColours(this, Qt::black, WindowColour);
 
     joueB = svgIcon("play-all.svg");
@@ -313,12 +294,12 @@ void TDepart::createEditorBand(QWidget* surface)
                               QStringLiteral("Zoom sur la sélection"), svgIcon("zoom-selection.svg"));
     Baide = toolButton(surface, "Baide", {232, 8, 25, 25}, QStringLiteral("Aide"));
     Baide->setText(QStringLiteral("?"));
-    Baide->setFont(arialFont(19, true));
+    Baide->setFont(ArialFont(19, true));
     setColours(Baide, Purple, QColor());
 
     Label1 =
         infoLabel(surface, "Label1", {264, 12, 65, 17}, QColor(0, 0, 255), QStringLiteral("Durée totale"));
-    Label1->setFont(sansFont(13));
+    Label1->setFont(SansFont(13));
     Label2 = infoLabel(surface, "Label2", {336, 12, 241, 17}, QColor(0, 128, 0),
                        QStringLiteral("Paramètres de la sélection"));
     Label11 = infoLabel(surface, "Label11", {584, 12, 97, 17}, Purple,
@@ -353,7 +334,7 @@ void TDepart::createEditorBand(QWidget* surface)
     Laide = new QLabel(surface);
     Laide->setObjectName(QStringLiteral("Laide"));
     Laide->setGeometry(8, 528, 393, 17);
-    Laide->setFont(sansFont(13));
+    Laide->setFont(SansFont(13));
     setColours(Laide, Navy, StatusColour);
 }
 

@@ -1,6 +1,7 @@
 #include "help/ui/apr.h"
 
 #include "platform/ui/Dialogs.h"
+#include "platform/ui/Look.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -12,42 +13,13 @@ const QColor Navy(0, 0, 128);
 const QColor Maroon(128, 0, 0);
 const QColor PanelColour(253, 250, 208);
 
-QFont arialFont(int pixels, bool bold)
-{
-    QFont font;
-    font.setFamilies(
-        {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
-QFont sansFont(int pixels, bool bold)
-{
-    QFont font = arialFont(pixels, bold);
-    font.setFamilies(
-        {QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    return font;
-}
-
-void setTextColour(QWidget* widget, const QColor& text)
-{
-    QPalette p = widget->palette();
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        p.setColor(group, QPalette::WindowText, text);
-        p.setColor(group, QPalette::ButtonText, text);
-    }
-    widget->setPalette(p);
-}
-
 QLabel* label(QWidget* parent, const char* name, QRect bounds, const QString& text, const QFont& font)
 {
     auto* l = new QLabel(text, parent);
     l->setObjectName(QString::fromLatin1(name));
     l->setGeometry(bounds);
     l->setFont(font);
-    setTextColour(l, Navy);
+    SetTextColour(l, Navy);
     return l;
 }
 
@@ -69,14 +41,14 @@ TAP::TAP(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint
     Panel1->setPalette(p);
 
     Label5 = label(Panel1, "Label5", {10, 8, 191, 17}, QStringLiteral("Résolution des problèmes"),
-                   arialFont(13, true));
+                   ArialFont(13, true));
     Label5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
     Label6 =
         label(Panel1, "Label6", {16, 32, 185, 49},
               QStringLiteral("Si vous rencontrez des problèmes de son ou d'affichage, vérifiez le serveur de "
                              "son et l'installation de l'aide."),
-              arialFont(11, false));
+              ArialFont(11, false));
     Label6->setWordWrap(true);
     Label6->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
@@ -92,9 +64,9 @@ TAP::TAP(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint
     SpeedButton1->setText(QStringLiteral("OK"));
     SpeedButton1->setAutoRaise(true);
     SpeedButton1->setFocusPolicy(Qt::NoFocus);
-    SpeedButton1->setFont(sansFont(11, true));
+    SpeedButton1->setFont(SansFont(11, true));
     SpeedButton1->setToolTip(QStringLiteral("Fermer cette fenêtre"));
-    setTextColour(SpeedButton1, Maroon);
+    SetTextColour(SpeedButton1, Maroon);
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { Guarded([&] { SpeedButton1Click(); }); });
 }
 

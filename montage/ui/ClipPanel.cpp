@@ -1,5 +1,7 @@
 #include "montage/ui/ClipPanel.h"
 
+#include "platform/ui/Look.h"
+
 #include <QApplication>
 #include <QDrag>
 #include <QDragEnterEvent>
@@ -22,29 +24,6 @@ const QColor Blue(0, 0, 255);
 const QColor Red(255, 0, 0);
 const QColor Maroon(128, 0, 0);
 const QColor Purple(128, 0, 128);
-
-// "MS Sans Serif" where it exists, else a sans-serif face of similar metrics, at a pixel height.
-QFont sansFont(int pixels, bool bold = false)
-{
-    QFont font;
-    font.setFamilies(
-        {QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
-void setTextColour(QWidget* widget, const QColor& text)
-{
-    QPalette p = widget->palette();
-    // Disabled controls keep the system's greyed text.
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        p.setColor(group, QPalette::WindowText, text);
-        p.setColor(group, QPalette::ButtonText, text);
-    }
-    widget->setPalette(p);
-}
 
 // The picture with its background colour, that of its bottom-left pixel, made see-through.
 QPixmap transparentPicture(const QPixmap& picture)
@@ -151,7 +130,7 @@ TClipPanel::TClipPanel(QWidget* strip, const std::array<QPixmap, 6>& fadeImages,
     setFrameStyle(QFrame::Panel | QFrame::Raised);
     setLineWidth(1);
     setGeometry(8, 8, 120, 88);
-    setFont(sansFont(11));
+    setFont(SansFont(11));
     QPalette p = palette();
     p.setColor(QPalette::Window, PanelColour);
     setPalette(p);
@@ -168,7 +147,7 @@ TClipPanel::TClipPanel(QWidget* strip, const std::array<QPixmap, 6>& fadeImages,
         l->setGeometry(bounds);
         l->setTextFormat(Qt::PlainText);
         l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        setTextColour(l, colour);
+        SetTextColour(l, colour);
         if (!hint.isNull())
             l->setProperty("hint", hint);
         return l;
@@ -186,9 +165,9 @@ TClipPanel::TClipPanel(QWidget* strip, const std::array<QPixmap, 6>& fadeImages,
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(bounds);
         b->setText(caption);
-        b->setFont(sansFont(11, true));
+        b->setFont(SansFont(11, true));
         b->setFocusPolicy(Qt::NoFocus);
-        setTextColour(b, colour);
+        SetTextColour(b, colour);
         b->setProperty("hint", hint);
         return b;
     };

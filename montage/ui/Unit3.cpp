@@ -1,6 +1,7 @@
 #include "montage/ui/Unit3.h"
 
 #include "platform/ui/Dialogs.h"
+#include "platform/ui/Look.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -11,29 +12,6 @@
 
 namespace {
 
-// "MS Sans Serif" where it exists, else a sans-serif face of similar metrics, at a pixel height.
-QFont sansFont(int pixels, bool bold = false)
-{
-    QFont font;
-    font.setFamilies(
-        {QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
-void setTextColour(QWidget* widget, const QColor& text)
-{
-    QPalette p = widget->palette();
-    // Disabled controls keep the system's greyed text.
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        p.setColor(group, QPalette::WindowText, text);
-        p.setColor(group, QPalette::ButtonText, text);
-    }
-    widget->setPalette(p);
-}
-
 QToolButton* flatButton(QWidget* parent, const char* name, QRect bounds, const QString& caption,
                         const QColor& colour)
 {
@@ -43,8 +21,8 @@ QToolButton* flatButton(QWidget* parent, const char* name, QRect bounds, const Q
     button->setText(caption);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setFont(sansFont(11, true));
-    setTextColour(button, colour);
+    button->setFont(SansFont(11, true));
+    SetTextColour(button, colour);
     return button;
 }
 
@@ -54,7 +32,7 @@ TFedit::TFedit(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWind
 {
     setObjectName(QStringLiteral("Fedit"));
     setFixedSize(273, 91);
-    setFont(sansFont(11));
+    setFont(SansFont(11));
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -66,8 +44,8 @@ TFedit::TFedit(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWind
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(8, 8, 257, 17);
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Label1->setFont(sansFont(13));
-    setTextColour(Label1, QColor(0, 0, 255));
+    Label1->setFont(SansFont(13));
+    SetTextColour(Label1, QColor(0, 0, 255));
 
     Edit = new QLineEdit(Panel1);
     Edit->setObjectName(QStringLiteral("Edit"));

@@ -3,6 +3,7 @@
 #include "montage/Montage.h"
 #include "platform/Stream.h"
 #include "platform/ui/Dialogs.h"
+#include "platform/ui/Look.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -24,29 +25,6 @@
 namespace {
 
 const char* const SpeedButton4Hint = " Choix du fichier de sauvegarde";
-
-// "MS Sans Serif" where it exists, else a sans-serif face of similar metrics, at a pixel height.
-QFont sansFont(int pixels, bool bold = false)
-{
-    QFont font;
-    font.setFamilies(
-        {QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
-void setTextColour(QWidget* widget, const QColor& text)
-{
-    QPalette p = widget->palette();
-    // Disabled controls keep the system's greyed text.
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        p.setColor(group, QPalette::WindowText, text);
-        p.setColor(group, QPalette::ButtonText, text);
-    }
-    widget->setPalette(p);
-}
 
 QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect bounds,
               Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter)
@@ -145,7 +123,7 @@ TFmp3::TFmp3(QWidget* parent)
     setObjectName(QStringLiteral("Fmp3"));
     setWindowTitle(QStringLiteral("Sauvegarde mp3"));
     setFixedSize(217, 168);
-    setFont(sansFont(11));
+    setFont(SansFont(11));
 
     Label1 = label(this, "Label1", QStringLiteral("Sauvegarder sous :"), {8, 8, 129, 17});
 
@@ -154,7 +132,7 @@ TFmp3::TFmp3(QWidget* parent)
     Lmp3->setGeometry(8, 24, 201, 33);
     Lmp3->setTextFormat(Qt::PlainText);
     Lmp3->setWordWrap(true);
-    Lmp3->setFont(sansFont(13));
+    Lmp3->setFont(SansFont(13));
 
     SpeedButton4 = new QToolButton(this);
     SpeedButton4->setObjectName(QStringLiteral("SpeedButton4"));
@@ -188,10 +166,10 @@ TFmp3::TFmp3(QWidget* parent)
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
     SpeedButton1->setGeometry(8, 138, 201, 25);
     SpeedButton1->setText(QStringLiteral("ENREGISTRER EN MP3"));
-    SpeedButton1->setFont(sansFont(11, true));
+    SpeedButton1->setFont(SansFont(11, true));
     SpeedButton1->setCursor(Qt::PointingHandCursor);
     SpeedButton1->setFocusPolicy(Qt::NoFocus);
-    setTextColour(SpeedButton1, QColor(0, 0, 255));
+    SetTextColour(SpeedButton1, QColor(0, 0, 255));
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));

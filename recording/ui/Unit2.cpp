@@ -1,5 +1,6 @@
 #include "recording/ui/Unit2.h"
 
+#include "platform/ui/Look.h"
 #include "recording/ui/StxVumeter.h"
 
 #include <QComboBox>
@@ -26,30 +27,6 @@ const QColor Blue(0, 0, 255);
 const QColor Maroon(128, 0, 0);
 const QColor Navy(0, 0, 128);
 
-// "MS Sans Serif" where it exists, else a sans-serif face of similar metrics, at a pixel height.
-QFont sansFont(int pixels, bool bold = false)
-{
-    QFont font;
-    font.setFamilies(
-        {QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
-void setTextColour(QWidget* widget, const QColor& text)
-{
-    QPalette p = widget->palette();
-    // Disabled controls keep the system's greyed text.
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        p.setColor(group, QPalette::WindowText, text);
-        p.setColor(group, QPalette::ButtonText, text);
-        p.setColor(group, QPalette::Text, text);
-    }
-    widget->setPalette(p);
-}
-
 QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect bounds,
               Qt::Alignment alignment, const QColor& colour)
 {
@@ -57,7 +34,7 @@ QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect b
     l->setObjectName(QString::fromLatin1(name));
     l->setGeometry(bounds);
     l->setAlignment(alignment);
-    setTextColour(l, colour);
+    SetTextColour(l, colour, true);
     return l;
 }
 
@@ -86,13 +63,13 @@ TFenr::TFenr(QWidget* parent)
     setObjectName(QStringLiteral("Fenr"));
     setWindowTitle(QString::fromUtf8(Caption));
     setFixedSize(288, 144);
-    setFont(sansFont(11));
+    setFont(SansFont(11));
     setMouseTracking(true);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Signal"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 8, 241, 97);
-    setTextColour(GroupBox1, Blue);
+    SetTextColour(GroupBox1, Blue, true);
     GroupBox1->setMouseTracking(true);
     GroupBox1->installEventFilter(this);
 
@@ -103,7 +80,7 @@ TFenr::TFenr(QWidget* parent)
     CB->setObjectName(QStringLiteral("CB"));
     CB->setGeometry(64, 20, 161, 21);
     CB->setEditable(false);
-    setTextColour(CB, Blue);
+    SetTextColour(CB, Blue, true);
     CB->setProperty("hint", QStringLiteral("Choix de la source d'enregistrement"));
 
     Label2 = label(GroupBox1, "Label2", QStringLiteral("Volume:"), {4, 60, 49, 17},
@@ -140,7 +117,7 @@ TFenr::TFenr(QWidget* parent)
 
     Label3 = label(this, "Label3", QStringLiteral("00"), {256, 4, 25, 21},
                    Qt::AlignHCenter | Qt::AlignVCenter, Navy);
-    Label3->setFont(sansFont(11, true));
+    Label3->setFont(SansFont(11, true));
 
     m_startGlyph = picture("record.svg", 18);
     Pause = hiddenImage(this, "Pause", picture("pause.svg", 19));
