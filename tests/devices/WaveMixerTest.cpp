@@ -6,11 +6,10 @@
 #include "platform/ExceptionHandler.h"
 #include "platform/ListError.h"
 #include "platform/VirtualMixer.h"
+#include "support/ProcessEvents.h"
 
 #include <QCoreApplication>
 #include <QThread>
-#include <chrono>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
@@ -22,19 +21,6 @@ namespace {
 
 using Values = std::vector<std::uint32_t>;
 using Card = VirtualMixerBackend::Device;
-
-// Runs the GUI thread's events until the condition holds or the patience runs out.
-bool processUntil(const std::function<bool()>& done,
-                  std::chrono::milliseconds patience = std::chrono::seconds(3))
-{
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 void processPending()
 {
@@ -360,7 +346,7 @@ TEST_F(AudioMixer, ChangesArriveAsEventsOnTheRightLine)
     backend->ChangeElsewhere(0, 1, -1, MIXERCONTROL_CONTROLTYPE_MUX, {0, 1, 0, 0});
     EXPECT_TRUE(controls.empty()) << "events wait for the GUI thread's loop";
 
-    ASSERT_TRUE(processUntil([this] { return controls.size() == 3 && lines.size() == 1; }));
+    ASSERT_TRUE(ProcessUntil([this] { return controls.size() == 3 && lines.size() == 1; }));
     EXPECT_EQ(controls[0].line, mixer->Lines(2));
     EXPECT_EQ(controls[0].kind, mcVolume);
     EXPECT_EQ(controls[1].line, mixer->Lines(3));
@@ -373,7 +359,7 @@ TEST_F(AudioMixer, ChangesArriveAsEventsOnTheRightLine)
 
     // The component's own change is news too.
     mixer->Lines(0)->SetVolume(80);
-    ASSERT_TRUE(processUntil([this] { return controls.size() == 4; }));
+    ASSERT_TRUE(ProcessUntil([this] { return controls.size() == 4; }));
     EXPECT_EQ(controls[3].line, mixer->Lines(0));
     EXPECT_EQ(controls[3].kind, mcVolume);
 }
@@ -384,7 +370,7 @@ TEST_F(AudioMixer, AChangeFromAnotherThreadIsDeliveredOnTheGuiThread)
     mixer->SetDestinationID(1);
     std::thread elsewhere([this] { backend->ChangeElsewhere(0, 1, 1, MIXERCONTROL_CONTROLTYPE_MUTE, {1}); });
     elsewhere.join();
-    ASSERT_TRUE(processUntil([this] { return controls.size() == 1; }));
+    ASSERT_TRUE(ProcessUntil([this] { return controls.size() == 1; }));
     EXPECT_EQ(controls[0].line, mixer->Lines(1));
     EXPECT_EQ(controls[0].kind, mcMute);
     EXPECT_TRUE(controls[0].onGuiThread);
@@ -399,7 +385,7 @@ TEST_F(AudioMixer, AWatchedDescriptorWakesTheMixer)
     std::thread elsewhere(
         [this] { backend->ChangeElsewhere(0, 1, 0, MIXERCONTROL_CONTROLTYPE_VOLUME, {0}, true); });
     elsewhere.join();
-    ASSERT_TRUE(processUntil([this] { return controls.size() == 1 && lines.size() == 1; }))
+    ASSERT_TRUE(ProcessUntil([this] { return controls.size() == 1 && lines.size() == 1; }))
         << "the descriptor became readable: the mixer must have read its events";
     EXPECT_EQ(controls[0].line, mixer->Lines(0));
     EXPECT_TRUE(controls[0].onGuiThread);
@@ -409,7 +395,7 @@ TEST_F(AudioMixer, AWatchedDescriptorWakesTheMixer)
     mixer->SetMixerID(1);
     ASSERT_EQ(mixer->LineCount(), 2u);
     backend->ChangeElsewhere(1, 0, 1, MIXERCONTROL_CONTROLTYPE_VOLUME, {0});
-    ASSERT_TRUE(processUntil([this] { return controls.size() == 2; }));
+    ASSERT_TRUE(ProcessUntil([this] { return controls.size() == 2; }));
     EXPECT_EQ(controls[1].line, mixer->Lines(1));
     EXPECT_EQ(controls[1].kind, mcVolume);
 }
@@ -489,7 +475,7 @@ TEST_F(AudioMixer, AFailingHandlerGoesToTheApplication)
     };
     mixer->SetDestinationID(1);
     backend->ChangeElsewhere(0, 1, 0, MIXERCONTROL_CONTROLTYPE_VOLUME, {1}, true);
-    const bool handled = processUntil([&] { return !caught.empty() && lines.size() == 1; });
+    const bool handled = ProcessUntil([&] { return !caught.empty() && lines.size() == 1; });
     SetApplicationExceptionHandler(nullptr);
     ASSERT_TRUE(handled);
     EXPECT_EQ(caught, "Le gestionnaire a échoué");

@@ -4,10 +4,10 @@
 // "Master" playback element and a "Capture" capture element, both with a volume and a switch.
 #include "platform/AlsaMixer.h"
 
+#include "support/PulseTestServer.h"
+
 #include <alsa/asoundlib.h>
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <string>
@@ -121,23 +121,13 @@ class AlsaMixerOnSoundServer : public testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        const char* dir = std::getenv("SONALTO_TEST_PULSE_DIR");
-        const char* server = std::getenv("PULSE_SERVER");
-        // Never the user's own server: these tests change its recording volume.
-        if (!dir || !server || std::string(server) != std::string("unix:") + dir + "/native") {
-            s_skip = "lancé hors de ctest: il faut le serveur de son privé de scripts/pulse-test-server.sh "
-                     "(SONALTO_TEST_PULSE_DIR et PULSE_SERVER)";
-            return;
-        }
-        std::ifstream why(std::string(dir) + "/unavailable");
-        std::string reason;
-        if (why && std::getline(why, reason)) {
-            s_skip = "serveur de son de test indisponible: " + reason;
-            return;
-        }
-        s_backend = CreateAlsaMixerBackend("pulse");
-        if (!s_backend)
-            s_skip = "le périphérique de contrôle ALSA \"pulse\" ne s'ouvre pas (greffons ALSA absents ?)";
+        // The control device goes through the private server: its recording volume changes here.
+        s_skip = PrivateServerSkipReason(
+            [] {
+                s_backend = CreateAlsaMixerBackend("pulse");
+                return s_backend != nullptr;
+            },
+            "le périphérique de contrôle ALSA \"pulse\" ne s'ouvre pas (greffons ALSA absents ?)");
     }
 
     static void TearDownTestSuite() { s_backend.reset(); }

@@ -6,35 +6,24 @@
 #include "platform/CaptureSource.h"
 #include "platform/Mixer.h"
 #include "platform/PulseConnection.h"
+#include "support/PulseTestServer.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <pulse/pulseaudio.h>
-#include <regex>
 #include <set>
-#include <spawn.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -42,256 +31,14 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Values = std::vector<std::uint32_t>;
 
-// Generous: the machine may be busy, and the sanitizers slow everything down.
-constexpr auto kPatience = 3s;
-
 const char* const kMicro = "sonalto_mixer_micro";
 // Longer than a line's name may be, with accented letters before the cut.
 const std::string kLongDescription =
     "Micro de la salle de musique, poste du professeur, côté de la fenêtre à gauche près du piano";
 
-// ---- pactl ----------------------------------------------------------------------------------------
-
-struct Run
-{
-    int status = -1;
-    std::string out;
-};
-
-// pactl with those arguments (no shell in between), on the server PULSE_SERVER names.
-Run Pactl(const std::vector<std::string>& arguments)
-{
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-
-    std::vector<std::string> words{"pactl"};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    argv.reserve(words.size() + 1);
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    // pactl's labels untranslated, whatever the language of the test's environment.
-    std::vector<std::string> variables;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "LC_ALL=", 7) != 0 && std::strncmp(*e, "LANGUAGE=", 9) != 0)
-            variables.emplace_back(*e);
-    variables.emplace_back("LC_ALL=C");
-    std::vector<char*> envp;
-    envp.reserve(variables.size() + 1);
-    for (std::string& v : variables)
-        envp.push_back(v.data());
-    envp.push_back(nullptr);
-
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, "pactl", &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(ends[1]);
-    Run run;
-    if (spawned == 0) {
-        char buffer[4096];
-        for (;;) {
-            const ssize_t got = read(ends[0], buffer, sizeof buffer);
-            if (got > 0)
-                run.out.append(buffer, static_cast<std::size_t>(got));
-            else if (got == 0 || errno != EINTR)
-                break;
-        }
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    close(ends[0]);
-    return run;
-}
-
-std::string Trimmed(std::string text)
-{
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.pop_back();
-    return text;
-}
-
-struct ServerSource
-{
-    std::uint32_t index = 0;
-    std::string name;
-    std::string description;
-    bool monitor = false;
-};
-
-// The server's sources in its order, as pactl lists them.
-std::vector<ServerSource> ServerSources()
-{
-    std::vector<ServerSource> sources;
-    std::istringstream lines(Pactl({"list", "sources"}).out);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("Source #", 0) == 0) {
-            sources.push_back({});
-            sources.back().index = static_cast<std::uint32_t>(std::stoul(line.substr(8)));
-            continue;
-        }
-        if (sources.empty())
-            continue;
-        const auto field = [&line](const std::string& label, std::string& into) {
-            const std::string prefix = "\t" + label + ": ";
-            if (line.rfind(prefix, 0) == 0)
-                into = line.substr(prefix.size());
-        };
-        std::string monitorOf;
-        field("Name", sources.back().name);
-        field("Description", sources.back().description);
-        field("Monitor of Sink", monitorOf);
-        if (!monitorOf.empty())
-            sources.back().monitor = monitorOf != "n/a";
-    }
-    return sources;
-}
-
-// What the recording destination's lines are to be: the real inputs, then the monitors.
-std::vector<ServerSource> ExpectedLines()
-{
-    std::vector<ServerSource> sources = ServerSources();
-    std::stable_partition(sources.begin(), sources.end(), [](const ServerSource& s) { return !s.monitor; });
-    return sources;
-}
-
-std::size_t PositionOf(const std::vector<ServerSource>& lines, const std::string& name)
-{
-    const auto found =
-        std::find_if(lines.begin(), lines.end(), [&name](const ServerSource& s) { return s.name == name; });
-    return static_cast<std::size_t>(found - lines.begin());
-}
-
-// The percentages of "pactl get-source-volume" and the like, one per channel.
-std::vector<int> Percents(const std::string& out)
-{
-    std::vector<int> percents;
-    const std::regex percent(R"(/\s*(\d+)%)");
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), percent); it != std::sregex_iterator(); ++it)
-        percents.push_back(std::stoi((*it)[1]));
-    return percents;
-}
-
-std::vector<int> SourcePercents(const std::string& source)
-{
-    return Percents(Pactl({"get-source-volume", source}).out);
-}
-
 std::string SourceMute(const std::string& source)
 {
     return Trimmed(Pactl({"get-source-mute", source}).out);
-}
-
-std::string DefaultSource()
-{
-    return Trimmed(Pactl({"get-default-source"}).out);
-}
-
-// A module loaded for the test, unloaded at the end of it at the latest.
-class LoadedModule
-{
-public:
-    explicit LoadedModule(const std::vector<std::string>& arguments)
-    {
-        std::vector<std::string> all{"load-module"};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        const Run run = Pactl(all);
-        if (run.status == 0)
-            m_index = Trimmed(run.out);
-    }
-    ~LoadedModule() { Unload(); }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-
-    bool Loaded() const { return !m_index.empty(); }
-    void Unload()
-    {
-        if (Loaded())
-            Pactl({"unload-module", m_index});
-        m_index.clear();
-    }
-
-private:
-    std::string m_index;
-};
-
-std::unique_ptr<LoadedModule> NullSink(const std::string& name, const std::string& description)
-{
-    return std::make_unique<LoadedModule>(
-        std::vector<std::string>{"module-null-sink", "sink_name=" + name,
-                                 "sink_properties=\"device.description='" + description + "'\""});
-}
-
-std::unique_ptr<LoadedModule> NullSource(const std::string& name, const std::string& description)
-{
-    return std::make_unique<LoadedModule>(std::vector<std::string>{
-        "module-null-source", "source_name=" + name, "description=\"" + description + "\""});
-}
-
-// ---- The program's connection, dropped as a server restart drops it ----------------------------------
-
-// Kills the clients of that server that are this program (by their application name and process);
-// how many, -1 on failure.
-int KillOurConnections(const std::string& server)
-{
-    pa_mainloop* loop = pa_mainloop_new();
-    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "sonalto-test-probe");
-    const auto runUntil = [loop](const std::function<bool()>& done) {
-        for (const auto deadline = Clock::now() + kPatience; !done();) {
-            if (Clock::now() > deadline)
-                return false;
-            pa_mainloop_prepare(loop, 10000);
-            pa_mainloop_poll(loop);
-            pa_mainloop_dispatch(loop);
-        }
-        return true;
-    };
-    const auto finish = [&runUntil](pa_operation* op) {
-        if (!op)
-            return false;
-        const bool done = runUntil([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-        if (!done)
-            pa_operation_cancel(op);
-        pa_operation_unref(op);
-        return done;
-    };
-    int killed = -1;
-    pa_context_connect(context, server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr);
-    if (runUntil([context] {
-            return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) ||
-                   pa_context_get_state(context) == PA_CONTEXT_READY;
-        }) &&
-        pa_context_get_state(context) == PA_CONTEXT_READY) {
-        std::vector<std::uint32_t> clients;
-        if (finish(pa_context_get_client_info_list(
-                context,
-                [](pa_context*, const pa_client_info* info, int eol, void* userdata) {
-                    if (eol != 0 || !info)
-                        return;
-                    // Other test programs may use the same server at the same time: only this process.
-                    const char* app = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME);
-                    const char* pid = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
-                    if (app && std::string(app) == "Sonalto" && pid &&
-                        std::string(pid) == std::to_string(getpid()))
-                        static_cast<std::vector<std::uint32_t>*>(userdata)->push_back(info->index);
-                },
-                &clients))) {
-            killed = 0;
-            for (const std::uint32_t client : clients)
-                if (finish(pa_context_kill_client(context, client, nullptr, nullptr)))
-                    ++killed;
-        }
-    }
-    pa_context_disconnect(context);
-    pa_context_unref(context);
-    pa_mainloop_free(loop);
-    return killed;
 }
 
 // ---- What the mixer tells ---------------------------------------------------------------------------
@@ -349,34 +96,15 @@ private:
     std::vector<Heard> m_heard;
 };
 
-// Why the tests cannot run here, or empty.
-std::string PrivateServerMissing()
-{
-    const char* dir = std::getenv("SONALTO_TEST_PULSE_DIR");
-    const char* server = std::getenv("PULSE_SERVER");
-    // Never the user's own server: these tests load devices and change volumes.
-    if (!dir || !server || std::string(server) != std::string("unix:") + dir + "/native")
-        return "lancé hors de ctest: il faut le serveur de son privé de scripts/pulse-test-server.sh "
-               "(SONALTO_TEST_PULSE_DIR et PULSE_SERVER)";
-    std::ifstream why(std::string(dir) + "/unavailable");
-    std::string reason;
-    if (why && std::getline(why, reason))
-        return "serveur de son de test indisponible: " + reason;
-    return {};
-}
-
 class PulseMixer : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite()
     {
-        s_skip = PrivateServerMissing();
-        if (!s_skip.empty())
-            return;
-        s_backend = CreatePulseMixerBackend();
-        if (!s_backend)
-            s_skip =
-                std::string("le serveur de son de test ne répond pas sur ") + std::getenv("PULSE_SERVER");
+        s_skip = PrivateServerSkipReason([] {
+            s_backend = CreatePulseMixerBackend();
+            return s_backend != nullptr;
+        });
     }
 
     static void TearDownTestSuite() { s_backend.reset(); }
@@ -407,9 +135,7 @@ protected:
         m_micro.reset();
         m_sinkB.reset();
         m_sinkA.reset();
-        // The server as the next test finds it.
-        if (!m_defaultSource.empty() && DefaultSource() != m_defaultSource)
-            Pactl({"set-default-source", m_defaultSource});
+        RestoreDefaultSource(m_defaultSource);
         SelectCaptureSource("");
         SetCurrentMixerBackend(nullptr);
     }
@@ -460,10 +186,12 @@ protected:
     // The source line of that server name.
     MIXERLINE LineOf(const std::string& source)
     {
-        const std::size_t position = PositionOf(ExpectedLines(), source);
+        const std::optional<std::size_t> position = PositionOf(ExpectedMixerLines(), source);
         const std::vector<MIXERLINE> lines = Lines();
-        EXPECT_LT(position, lines.size()) << source;
-        return position < lines.size() ? lines[position] : MIXERLINE{};
+        if (position && *position < lines.size())
+            return lines[*position];
+        ADD_FAILURE() << source << ": aucune ligne de ce nom";
+        return MIXERLINE{};
     }
 
     static std::shared_ptr<MixerBackend> s_backend;
@@ -550,13 +278,13 @@ TEST_F(PulseMixer, TheRecordingLinesAreTheServersSourcesRealInputsFirst)
 {
     const std::vector<ServerSource> server = ServerSources();
     // Otherwise the order would prove nothing.
-    const std::size_t micro = PositionOf(server, kMicro);
-    ASSERT_LT(micro, server.size());
-    ASSERT_TRUE(std::any_of(server.begin(), server.begin() + static_cast<long>(micro),
+    const std::optional<std::size_t> micro = PositionOf(server, kMicro);
+    ASSERT_TRUE(micro);
+    ASSERT_TRUE(std::any_of(server.begin(), server.begin() + static_cast<long>(*micro),
                             [](const ServerSource& s) { return s.monitor; }))
         << "le serveur devrait lister l'entrée chargée après des moniteurs";
 
-    const std::vector<ServerSource> expected = ExpectedLines();
+    const std::vector<ServerSource> expected = ExpectedMixerLines();
     const std::vector<MIXERLINE> lines = Lines();
     ASSERT_EQ(lines.size(), expected.size());
     std::size_t realInputs = 0;
@@ -734,7 +462,7 @@ TEST_F(PulseMixer, MuteGoesBothWays)
     EXPECT_EQ(Get(mute), Values{0});
 
     // Another source's change is that source's news only.
-    const std::string other = ExpectedLines().back().name;
+    const std::string other = ExpectedMixerLines().back().name;
     const std::uint32_t otherMute = ControlId(LineOf(other).dwLineID, MIXERCONTROL_CONTROLTYPE_MUTE);
     ASSERT_NE(otherMute, mute);
     from = m_heard.Count();
@@ -750,7 +478,7 @@ TEST_F(PulseMixer, MuteGoesBothWays)
 
 TEST_F(PulseMixer, TheSelectorChoosesTheProgramsSourceNotTheDesktopsDefault)
 {
-    const std::vector<ServerSource> expected = ExpectedLines();
+    const std::vector<ServerSource> expected = ExpectedMixerLines();
     const std::uint32_t recording = Destination(1).dwLineID;
     MIXERCONTROL selector;
     ASSERT_EQ(mixerGetLineControls(m_mixer, recording, MIXERCONTROL_CONTROLTYPE_MUX, selector),
@@ -777,7 +505,7 @@ TEST_F(PulseMixer, TheSelectorChoosesTheProgramsSourceNotTheDesktopsDefault)
     // None chosen, or one that is gone: the server's default source.
     const auto defaultItem = [&](const std::string& source) {
         Values values(n, 0);
-        values[n - 1 - PositionOf(expected, source)] = 1;
+        values[n - 1 - PositionOf(expected, source).value()] = 1;
         return values;
     };
     SelectCaptureSource("");
@@ -787,7 +515,7 @@ TEST_F(PulseMixer, TheSelectorChoosesTheProgramsSourceNotTheDesktopsDefault)
 
     // The desktop changes its default while the program has none of its own: the selector shows it.
     SelectCaptureSource("");
-    const std::string other = expected[PositionOf(expected, desktopDefault) == 0 ? 1 : 0].name;
+    const std::string other = expected[PositionOf(expected, desktopDefault) == std::size_t{0} ? 1 : 0].name;
     std::size_t from = m_heard.Count();
     ASSERT_EQ(Pactl({"set-default-source", other}).status, 0);
     ASSERT_TRUE(m_heard.Saw(MM_MIXM_CONTROL_CHANGE, selector.dwControlID, from));
@@ -914,11 +642,6 @@ private:
     bool m_stopped = false;
 };
 
-long Ms(Clock::duration d)
-{
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
-}
-
 TEST_F(PulseMixer, AHungServerCostsACallNoMoreThanTheReplyTimeout)
 {
     const std::optional<pid_t> server = PrivateServerProcess();
@@ -976,7 +699,7 @@ TEST_F(PulseMixer, AVanishedServerGivesErrorsAndTheMixerWorksAgainWhenItIsBack)
     const std::string server = serverVariable;
     setenv("PULSE_SERVER", ("unix:" + std::string(dir) + "/nulle-part").c_str(), 1);
     std::size_t from = m_heard.Count();
-    const int killed = KillOurConnections(server);
+    const int killed = PulseProbe(server.c_str()).KillOurConnections();
     if (killed != 1)
         setenv("PULSE_SERVER", server.c_str(), 1);
     ASSERT_EQ(killed, 1) << "une seule connexion du programme";
@@ -1010,7 +733,7 @@ TEST_F(PulseMixer, AVanishedServerGivesErrorsAndTheMixerWorksAgainWhenItIsBack)
            Clock::now() < deadline)
         std::this_thread::sleep_for(100ms);
     ASSERT_EQ(mixerGetLineInfo(m_mixer, line, MIXER_GETLINEINFOF_DESTINATION), MMSYSERR_NOERROR);
-    EXPECT_EQ(line.cConnections, ExpectedLines().size());
+    EXPECT_EQ(line.cConnections, ExpectedMixerLines().size());
     EXPECT_EQ(mixerGetNumDevs(), 1u);
     // What the mixer knew of the server is asked again: the first change elsewhere is news already.
     from = m_heard.Count();

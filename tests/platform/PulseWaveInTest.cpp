@@ -8,6 +8,7 @@
 #include "platform/PulseWaveOut.h"
 #include "platform/WaveIn.h"
 #include "platform/WaveOut.h"
+#include "support/PulseTestServer.h"
 
 #include <atomic>
 #include <chrono>
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -37,24 +37,10 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kPi = 3.14159265358979323846;
-// Generous: the machine may be busy, and the sanitizers slow everything down.
-constexpr auto kPatience = 3s;
 const char* const kSink = "sonalto_null";
 const char* const kMonitor = "sonalto_null.monitor";
 const char* const kOtherMonitor = "sonalto_discard.monitor";
 constexpr std::uint8_t kUnwritten = 0x5A;
-
-long Ms(Clock::duration d)
-{
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
-}
-
-TWaveFormatEx Pcm(unsigned rate, unsigned channels, unsigned bits)
-{
-    const auto align = static_cast<std::uint16_t>(channels * bits / 8);
-    return TWaveFormatEx{WAVE_FORMAT_PCM, static_cast<std::uint16_t>(channels), rate, rate * align,
-                         align,           static_cast<std::uint16_t>(bits),     0};
-}
 
 std::string Describe(const TWaveFormatEx& f)
 {
@@ -78,16 +64,8 @@ std::vector<std::uint8_t> Encode(const TWaveFormatEx& format, unsigned ms)
     std::vector<std::uint8_t> data;
     for (std::size_t i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / format.nSamplesPerSec;
-        for (unsigned c = 0; c < format.nChannels; ++c) {
-            const double x = Signal(t, c);
-            if (format.wBitsPerSample == 8) {
-                data.push_back(static_cast<std::uint8_t>(std::lround(128 + 127 * x)));
-            } else {
-                const auto s = static_cast<std::int16_t>(std::lround(32767 * x));
-                data.push_back(static_cast<std::uint8_t>(s & 0xFF));
-                data.push_back(static_cast<std::uint8_t>((s >> 8) & 0xFF));
-            }
-        }
+        for (unsigned c = 0; c < format.nChannels; ++c)
+            AppendSample(format, Signal(t, c), data);
     }
     return data;
 }
@@ -364,33 +342,19 @@ private:
     bool m_opened = false;
 };
 
-// A client of the test's own, to look at the server from outside the backend and to change it as a user
-// or the system would: load and unload devices, kill the program's connection.
-class ServerProbe
+// The test's own client, to look at the server from outside the backend and to change it as a user or
+// the system would: load and unload devices, kill the program's connection.
+class ServerProbe : public PulseProbe
 {
 public:
-    ServerProbe()
-    {
-        m_mainloop = pa_threaded_mainloop_new();
-        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), "sonalto-test-probe");
-        pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
-        pa_threaded_mainloop_start(m_mainloop);
-        m_ready = Poll([this] { return pa_context_get_state(m_context) == PA_CONTEXT_READY; });
-    }
-
+    ServerProbe() = default;
     ~ServerProbe()
     {
         for (const std::uint32_t module : m_modules)
-            Finish(Locked([&] { return pa_context_unload_module(m_context, module, nullptr, nullptr); }));
-        pa_threaded_mainloop_lock(m_mainloop);
-        pa_context_disconnect(m_context);
-        pa_threaded_mainloop_unlock(m_mainloop);
-        pa_threaded_mainloop_stop(m_mainloop);
-        pa_context_unref(m_context);
-        pa_threaded_mainloop_free(m_mainloop);
+            Finish(Locked([&] { return pa_context_unload_module(Context(), module, nullptr, nullptr); }));
     }
-
-    bool Ready() const { return m_ready; }
+    ServerProbe(const ServerProbe&) = delete;
+    ServerProbe& operator=(const ServerProbe&) = delete;
 
     // The sources the program records from (its record streams, by their application name).
     std::vector<std::string> OurSources()
@@ -401,13 +365,10 @@ public:
         } found;
         if (!Finish(Locked([&] {
                 return pa_context_get_source_output_info_list(
-                    m_context,
+                    Context(),
                     [](pa_context*, const pa_source_output_info* info, int eol, void* userdata) {
-                        if (eol == 0 && info) {
-                            const char* app = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME);
-                            if (app && std::string(app) == "Sonalto")
-                                static_cast<Found*>(userdata)->sources.push_back(info->source);
-                        }
+                        if (eol == 0 && info && NamedAfterTheProgram(info->proplist))
+                            static_cast<Found*>(userdata)->sources.push_back(info->source);
                     },
                     &found);
             })))
@@ -433,7 +394,7 @@ public:
         std::string name;
         Finish(Locked([&] {
             return pa_context_get_source_info_by_index(
-                m_context, index,
+                Context(), index,
                 [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
                     if (eol == 0 && info)
                         *static_cast<std::string*>(userdata) = info->name;
@@ -448,7 +409,7 @@ public:
         std::string description;
         Finish(Locked([&] {
             return pa_context_get_source_info_by_name(
-                m_context, source.c_str(),
+                Context(), source.c_str(),
                 [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
                     if (eol == 0 && info && info->description)
                         *static_cast<std::string*>(userdata) = info->description;
@@ -463,7 +424,7 @@ public:
         std::string name;
         Finish(Locked([&] {
             return pa_context_get_server_info(
-                m_context,
+                Context(),
                 [](pa_context*, const pa_server_info* info, void* userdata) {
                     if (info && info->default_source_name)
                         *static_cast<std::string*>(userdata) = info->default_source_name;
@@ -483,7 +444,7 @@ public:
         const std::string arguments = "sink_name=" + name + " sink_properties=device.description=" + name;
         if (!Finish(Locked([&] {
                 return pa_context_load_module(
-                    m_context, "module-null-sink", arguments.c_str(),
+                    Context(), "module-null-sink", arguments.c_str(),
                     [](pa_context*, std::uint32_t index, void* userdata) {
                         static_cast<Loaded*>(userdata)->index = index;
                     },
@@ -498,91 +459,11 @@ public:
     bool Unload(std::uint32_t module)
     {
         std::erase(m_modules, module);
-        return Finish(Locked([&] { return pa_context_unload_module(m_context, module, nullptr, nullptr); }));
-    }
-
-    // The program's connections to the server (by their application name).
-    int OurConnections()
-    {
-        const std::vector<std::uint32_t> clients = OurClients();
-        return clients.size() == 1 && clients[0] == PA_INVALID_INDEX ? -1 : static_cast<int>(clients.size());
-    }
-
-    // What a server restart does to the program: its connection is dropped. Returns how many.
-    int KillOurConnections()
-    {
-        const std::vector<std::uint32_t> clients = OurClients();
-        for (const std::uint32_t client : clients)
-            if (client == PA_INVALID_INDEX ||
-                !Finish(Locked([&] { return pa_context_kill_client(m_context, client, nullptr, nullptr); })))
-                return -1;
-        return static_cast<int>(clients.size());
+        return Finish(Locked([&] { return pa_context_unload_module(Context(), module, nullptr, nullptr); }));
     }
 
 private:
-    // PA_INVALID_INDEX alone when the server did not answer.
-    std::vector<std::uint32_t> OurClients()
-    {
-        struct Found
-        {
-            std::vector<std::uint32_t> clients;
-        } found;
-        if (!Finish(Locked([&] {
-                return pa_context_get_client_info_list(
-                    m_context,
-                    [](pa_context*, const pa_client_info* info, int eol, void* userdata) {
-                        if (eol == 0 && info) {
-                            const char* app = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME);
-                            if (app && std::string(app) == "Sonalto")
-                                static_cast<Found*>(userdata)->clients.push_back(info->index);
-                        }
-                    },
-                    &found);
-            })))
-            return {PA_INVALID_INDEX};
-        return found.clients;
-    }
-
-    pa_operation* Locked(const std::function<pa_operation*()>& request)
-    {
-        pa_threaded_mainloop_lock(m_mainloop);
-        pa_operation* op = request();
-        pa_threaded_mainloop_unlock(m_mainloop);
-        return op;
-    }
-
-    bool Poll(const std::function<bool()>& done)
-    {
-        const auto deadline = Clock::now() + kPatience;
-        while (Clock::now() < deadline) {
-            pa_threaded_mainloop_lock(m_mainloop);
-            const bool ok = done();
-            pa_threaded_mainloop_unlock(m_mainloop);
-            if (ok)
-                return true;
-            std::this_thread::sleep_for(2ms);
-        }
-        return false;
-    }
-
-    bool Finish(pa_operation* op)
-    {
-        if (!op)
-            return false;
-        const bool done = Poll([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-        pa_threaded_mainloop_lock(m_mainloop);
-        const bool succeeded = pa_operation_get_state(op) == PA_OPERATION_DONE;
-        if (!done)
-            pa_operation_cancel(op);
-        pa_operation_unref(op);
-        pa_threaded_mainloop_unlock(m_mainloop);
-        return succeeded;
-    }
-
-    pa_threaded_mainloop* m_mainloop = nullptr;
-    pa_context* m_context = nullptr;
     std::vector<std::uint32_t> m_modules;
-    bool m_ready = false;
 };
 
 // The connection as a reconnection after a lost one finds it: at most kRetryDelay after the last attempt.
@@ -616,35 +497,16 @@ void Sync(PulseConnection& connection)
     EXPECT_TRUE(connection.DefaultSourceName());
 }
 
-// Why the tests cannot run here, or empty.
-std::string PrivateServerMissing()
-{
-    const char* dir = std::getenv("SONALTO_TEST_PULSE_DIR");
-    const char* server = std::getenv("PULSE_SERVER");
-    // Never the user's own server: these tests play sound, load devices and drop connections.
-    if (!dir || !server || std::string(server) != std::string("unix:") + dir + "/native")
-        return "lancé hors de ctest: il faut le serveur de son privé de scripts/pulse-test-server.sh "
-               "(SONALTO_TEST_PULSE_DIR et PULSE_SERVER)";
-    std::ifstream why(std::string(dir) + "/unavailable");
-    std::string reason;
-    if (why && std::getline(why, reason))
-        return "serveur de son de test indisponible: " + reason;
-    return {};
-}
-
 class PulseInput : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite()
     {
-        s_skip = PrivateServerMissing();
-        if (!s_skip.empty())
-            return;
-        s_input = CreatePulseWaveInBackend();
-        s_output = CreatePulseWaveOutBackend();
-        if (!s_input || !s_output)
-            s_skip =
-                std::string("le serveur de son de test ne répond pas sur ") + std::getenv("PULSE_SERVER");
+        s_skip = PrivateServerSkipReason([] {
+            s_input = CreatePulseWaveInBackend();
+            s_output = CreatePulseWaveOutBackend();
+            return s_input && s_output;
+        });
     }
 
     static void TearDownTestSuite()

@@ -3,11 +3,10 @@
 #include "platform/PulseWaveOut.h"
 
 #include "platform/WaveOut.h"
+#include "support/PulseTestServer.h"
 
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -26,18 +25,6 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr unsigned kMonitorRate = 44100;
 const char* const kMonitor = "sonalto_null.monitor";
 
-long Ms(Clock::duration d)
-{
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
-}
-
-TWaveFormatEx Pcm(unsigned rate, unsigned channels, unsigned bits)
-{
-    const auto align = static_cast<std::uint16_t>(channels * bits / 8);
-    return TWaveFormatEx{WAVE_FORMAT_PCM, static_cast<std::uint16_t>(channels), rate, rate * align,
-                         align,           static_cast<std::uint16_t>(bits),     0};
-}
-
 // A sine per channel (0 Hz: silence), amplitude as a fraction of full scale, in the format's encoding.
 std::vector<std::uint8_t> Sine(const TWaveFormatEx& format, unsigned ms, std::vector<double> hz,
                                double amplitude)
@@ -45,19 +32,11 @@ std::vector<std::uint8_t> Sine(const TWaveFormatEx& format, unsigned ms, std::ve
     const std::size_t frames = static_cast<std::size_t>(format.nSamplesPerSec) * ms / 1000;
     std::vector<std::uint8_t> data;
     data.reserve(frames * format.nBlockAlign);
-    for (std::size_t i = 0; i < frames; ++i) {
-        for (unsigned c = 0; c < format.nChannels; ++c) {
-            const double x =
-                amplitude * std::sin(2 * kPi * hz[c] * static_cast<double>(i) / format.nSamplesPerSec);
-            if (format.wBitsPerSample == 8) {
-                data.push_back(static_cast<std::uint8_t>(std::lround(128 + 127 * x)));
-            } else {
-                const auto s = static_cast<std::int16_t>(std::lround(32767 * x));
-                data.push_back(static_cast<std::uint8_t>(s & 0xFF));
-                data.push_back(static_cast<std::uint8_t>((s >> 8) & 0xFF));
-            }
-        }
-    }
+    for (std::size_t i = 0; i < frames; ++i)
+        for (unsigned c = 0; c < format.nChannels; ++c)
+            AppendSample(
+                format,
+                amplitude * std::sin(2 * kPi * hz[c] * static_cast<double>(i) / format.nSamplesPerSec), data);
     return data;
 }
 
@@ -107,7 +86,7 @@ public:
         return r;
     }
 
-    std::optional<DeviceNotification> Next(std::chrono::milliseconds timeout = 3000ms)
+    std::optional<DeviceNotification> Next(std::chrono::milliseconds timeout = kPatience)
     {
         DeviceNotification n;
         if (!m_queue.WaitPop(n, timeout))
@@ -116,7 +95,7 @@ public:
     }
 
     // The next notification must be MM_WOM_DONE for this buffer, back for good.
-    ::testing::AssertionResult Returned(const Buffer& buffer, std::chrono::milliseconds timeout = 3000ms)
+    ::testing::AssertionResult Returned(const Buffer& buffer, std::chrono::milliseconds timeout = kPatience)
     {
         const auto n = Next(timeout);
         if (!n)
@@ -146,32 +125,15 @@ private:
     bool m_open = false;
 };
 
-// A client of the test's own, to look at the server from outside the backend: its streams, and what its
-// sink played (recorded from the monitor, 16-bit stereo).
-class ServerProbe
+// The test's own client, to look at the server from outside the backend: its streams, and what its sink
+// played (recorded from the monitor, 16-bit stereo).
+class ServerProbe : public PulseProbe
 {
 public:
-    ServerProbe()
-    {
-        m_mainloop = pa_threaded_mainloop_new();
-        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), "sonalto-test-probe");
-        pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
-        pa_threaded_mainloop_start(m_mainloop);
-        m_ready = Poll([this] { return pa_context_get_state(m_context) == PA_CONTEXT_READY; });
-    }
-
-    ~ServerProbe()
-    {
-        StopRecording();
-        pa_threaded_mainloop_lock(m_mainloop);
-        pa_context_disconnect(m_context);
-        pa_threaded_mainloop_unlock(m_mainloop);
-        pa_threaded_mainloop_stop(m_mainloop);
-        pa_context_unref(m_context);
-        pa_threaded_mainloop_free(m_mainloop);
-    }
-
-    bool Ready() const { return m_ready; }
+    ServerProbe() = default;
+    ~ServerProbe() { StopRecording(); }
+    ServerProbe(const ServerProbe&) = delete;
+    ServerProbe& operator=(const ServerProbe&) = delete;
 
     // Streams the backend has on the server (they carry its application name).
     int OurStreams()
@@ -180,19 +142,16 @@ public:
         {
             int n = 0;
         } count;
-        pa_threaded_mainloop_lock(m_mainloop);
-        pa_operation* op = pa_context_get_sink_input_info_list(
-            m_context,
-            [](pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
-                if (eol == 0 && info) {
-                    const char* app = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME);
-                    if (app && std::string(app) == "Sonalto")
+        const bool listed = Finish(Locked([&] {
+            return pa_context_get_sink_input_info_list(
+                Context(),
+                [](pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+                    if (eol == 0 && info && NamedAfterTheProgram(info->proplist))
                         ++static_cast<Count*>(userdata)->n;
-                }
-            },
-            &count);
-        pa_threaded_mainloop_unlock(m_mainloop);
-        return Finish(op) ? count.n : -1;
+                },
+                &count);
+        }));
+        return listed ? count.n : -1;
     }
 
     // What a user does from the sound settings: kills the backend's streams. Returns how many.
@@ -202,27 +161,20 @@ public:
         {
             std::vector<std::uint32_t> indexes;
         } found;
-        pa_threaded_mainloop_lock(m_mainloop);
-        pa_operation* op = pa_context_get_sink_input_info_list(
-            m_context,
-            [](pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
-                if (eol == 0 && info) {
-                    const char* app = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME);
-                    if (app && std::string(app) == "Sonalto")
-                        static_cast<Found*>(userdata)->indexes.push_back(info->index);
-                }
-            },
-            &found);
-        pa_threaded_mainloop_unlock(m_mainloop);
-        if (!Finish(op))
+        if (!Finish(Locked([&] {
+                return pa_context_get_sink_input_info_list(
+                    Context(),
+                    [](pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+                        if (eol == 0 && info && NamedAfterTheProgram(info->proplist))
+                            static_cast<Found*>(userdata)->indexes.push_back(info->index);
+                    },
+                    &found);
+            })))
             return -1;
-        for (const std::uint32_t index : found.indexes) {
-            pa_threaded_mainloop_lock(m_mainloop);
-            op = pa_context_kill_sink_input(m_context, index, nullptr, nullptr);
-            pa_threaded_mainloop_unlock(m_mainloop);
-            if (!Finish(op))
+        for (const std::uint32_t index : found.indexes)
+            if (!Finish(
+                    Locked([&] { return pa_context_kill_sink_input(Context(), index, nullptr, nullptr); })))
                 return -1;
-        }
         return static_cast<int>(found.indexes.size());
     }
 
@@ -240,8 +192,8 @@ public:
     bool StartRecording()
     {
         const pa_sample_spec layout{PA_SAMPLE_S16LE, kMonitorRate, 2};
-        pa_threaded_mainloop_lock(m_mainloop);
-        m_record = pa_stream_new(m_context, "sonalto-test-monitor", &layout, nullptr);
+        pa_threaded_mainloop_lock(Mainloop());
+        m_record = pa_stream_new(Context(), "sonalto-test-monitor", &layout, nullptr);
         pa_stream_set_read_callback(
             m_record,
             [](pa_stream* s, std::size_t, void* userdata) {
@@ -263,7 +215,7 @@ public:
             static_cast<std::uint32_t>(pa_usec_to_bytes(10 * PA_USEC_PER_MSEC, &layout))};
         attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
         pa_stream_connect_record(m_record, kMonitor, &attributes, PA_STREAM_ADJUST_LATENCY);
-        pa_threaded_mainloop_unlock(m_mainloop);
+        pa_threaded_mainloop_unlock(Mainloop());
         return Poll([this] { return pa_stream_get_state(m_record) == PA_STREAM_READY; });
     }
 
@@ -273,48 +225,18 @@ public:
         if (!m_record)
             return {};
         std::this_thread::sleep_for(150ms); // the monitor runs a little behind the sink
-        pa_threaded_mainloop_lock(m_mainloop);
+        pa_threaded_mainloop_lock(Mainloop());
         pa_stream_set_read_callback(m_record, nullptr, nullptr);
         pa_stream_disconnect(m_record);
         pa_stream_unref(m_record);
         m_record = nullptr;
-        pa_threaded_mainloop_unlock(m_mainloop);
+        pa_threaded_mainloop_unlock(Mainloop());
         return std::move(m_samples);
     }
 
 private:
-    bool Poll(const std::function<bool()>& done)
-    {
-        const auto deadline = Clock::now() + 3s;
-        while (Clock::now() < deadline) {
-            pa_threaded_mainloop_lock(m_mainloop);
-            const bool ok = done();
-            pa_threaded_mainloop_unlock(m_mainloop);
-            if (ok)
-                return true;
-            std::this_thread::sleep_for(2ms);
-        }
-        return false;
-    }
-
-    bool Finish(pa_operation* op)
-    {
-        if (!op)
-            return false;
-        const bool done = Poll([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-        pa_threaded_mainloop_lock(m_mainloop);
-        if (!done)
-            pa_operation_cancel(op);
-        pa_operation_unref(op);
-        pa_threaded_mainloop_unlock(m_mainloop);
-        return done;
-    }
-
-    pa_threaded_mainloop* m_mainloop = nullptr;
-    pa_context* m_context = nullptr;
     pa_stream* m_record = nullptr;
     std::vector<std::int16_t> m_samples;
-    bool m_ready = false;
 };
 
 // One channel of a recording, as fractions of full scale.
@@ -395,23 +317,10 @@ class PulseOutput : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        const char* dir = std::getenv("SONALTO_TEST_PULSE_DIR");
-        const char* server = std::getenv("PULSE_SERVER");
-        // Never the user's own server: these tests play sound and record what its sink plays.
-        if (!dir || !server || std::string(server) != std::string("unix:") + dir + "/native") {
-            s_skip = "lancé hors de ctest: il faut le serveur de son privé de scripts/pulse-test-server.sh "
-                     "(SONALTO_TEST_PULSE_DIR et PULSE_SERVER)";
-            return;
-        }
-        std::ifstream why(std::string(dir) + "/unavailable");
-        std::string reason;
-        if (why && std::getline(why, reason)) {
-            s_skip = "serveur de son de test indisponible: " + reason;
-            return;
-        }
-        s_backend = CreatePulseWaveOutBackend();
-        if (!s_backend)
-            s_skip = std::string("le serveur de son de test ne répond pas sur ") + server;
+        s_skip = PrivateServerSkipReason([] {
+            s_backend = CreatePulseWaveOutBackend();
+            return s_backend != nullptr;
+        });
     }
 
     static void TearDownTestSuite()
