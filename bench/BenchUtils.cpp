@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,7 +53,7 @@ double MedianSeconds(int runs, const std::function<void()>& work, const std::fun
     return median(times);
 }
 
-double RunCommandSeconds(const std::vector<std::string>& argv)
+double RunCommandSeconds(const std::vector<std::string>& argv, double* cpuSeconds)
 {
     std::vector<char*> args;
     for (const std::string& a : argv)
@@ -69,8 +70,12 @@ double RunCommandSeconds(const std::vector<std::string>& argv)
     if (rc != 0)
         return -1;
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
     const double elapsed = now() - start;
+    if (cpuSeconds)
+        *cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? elapsed : -1;
 }
 

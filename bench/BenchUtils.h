@@ -9,7 +9,8 @@
 double MedianSeconds(int runs, const std::function<void()>& work, const std::function<void()>& prepare = {});
 
 // Wall-clock seconds of a command (argv), its output thrown away; negative when it could not run or failed.
-double RunCommandSeconds(const std::vector<std::string>& argv);
+// With cpuSeconds, also the CPU it used (user + system).
+double RunCommandSeconds(const std::vector<std::string>& argv, double* cpuSeconds = nullptr);
 double MedianCommandSeconds(int runs, const std::vector<std::string>& argv);
 
 // Resident and peak resident memory of this process, in bytes (from /proc/self/status).

@@ -20,12 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <vector>
 
 extern char** environ;
@@ -77,27 +74,9 @@ int signalAt(std::uint64_t frame)
 // wall time; negative CPU when it could not run or failed.
 double childCpuSeconds(const std::vector<std::string>& argv, double& wall)
 {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const double start = wallSeconds();
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    wall = wallSeconds() - start;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    double cpu = 0;
+    wall = RunCommandSeconds(argv, &cpu);
+    return wall < 0 ? -1 : cpu;
 }
 
 void printCpuRow(const std::string& what, double percent, double reference, const std::string& referenceName)
