@@ -118,6 +118,17 @@ bool TWaveAudioIO::QueryPCMFormat(TPCMFormat format)
 
 void TWaveAudioIO::DrainNotifications()
 {
+    // A handler that lets the application run its pending events (a level meter repainting, a message
+    // box) would otherwise drain the next notifications inside this one: a recorder would write the next
+    // buffer before the one it is handling. They wait for this loop instead.
+    if (m_draining)
+        return;
+    m_draining = true;
+    struct Done
+    {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{m_draining};
     DeviceNotification message;
     while (m_queue.TryPop(message)) {
         // A failure while handling a notification is the application's to show; the next ones still run.

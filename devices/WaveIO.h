@@ -145,6 +145,7 @@ protected:
     std::uint16_t m_bufferCount = 2;
     bool m_closing = false;
     bool m_destroying = false;
+    bool m_draining = false;         // DrainNotifications is running
     TWaveFormatEx m_currentFormat{}; // the first 16 bytes matter
     std::vector<WAVEHDR*> m_buffers;
 

@@ -110,6 +110,31 @@ TEST_F(RecorderTest, ARecordingHoldsTheSignalSampleForSample)
     EXPECT_EQ(events.back(), "deactivate");
 }
 
+// A level handler that lets the application run its pending events while the card delivers more: the
+// buffers still reach the file in the order they were recorded.
+TEST_F(RecorderTest, ALevelHandlerRunningPendingEventsKeepsTheBuffersInOrder)
+{
+    recorder.SetBufferCount(4);
+    int delivered = 0;
+    recorder.OnLevel = [this, &delivered](TWaveAudioIO*, int) {
+        if (++delivered <= 10)
+            device->Advance(100);
+        QCoreApplication::processEvents();
+    };
+    ASSERT_TRUE(recorder.RecordToFile(folder + "rec.wav"));
+    pump();
+    record(500);
+    recorder.OnLevel = nullptr;
+    recorder.Stop();
+    TWave wave;
+    wave.LoadFromFile(folder + "rec.wav");
+    ASSERT_TRUE(wave.Valid());
+    const auto s = samplesOf(wave);
+    ASSERT_GE(s.size(), 22050u / 2);
+    for (std::size_t i = 0; i < s.size(); ++i)
+        ASSERT_EQ(s[i], static_cast<int>(i % 20000) - 10000) << i;
+}
+
 TEST_F(RecorderTest, TheFileIsAValidWaveWhileRecording)
 {
     recorder.SizeUpdateInterval = std::chrono::milliseconds(0);
