@@ -111,7 +111,7 @@ start)
         -L "module-native-protocol-unix socket=$socket auth-anonymous=1" \
         -L "module-null-sink sink_name=sonalto_null sink_properties=device.description=Sonalto-test" \
         -L "module-null-sink sink_name=sonalto_discard sink_properties=device.description=Sonalto-rebut" \
-        -L "module-loopback source=sonalto_null.monitor sink=sonalto_discard latency_msec=20"; then
+        -L "module-loopback source=sonalto_null.monitor sink=sonalto_discard latency_msec=20 source_dont_move=true sink_dont_move=true"; then
         why=$(tail -n 3 "$log_file" 2>/dev/null | tr '\n' ' ')
         stop_server
         unavailable "pulseaudio n'a pas démarré: $why"

@@ -201,6 +201,39 @@ void RestoreDefaultSource(const std::string& saved)
         Pactl({"set-default-source", saved});
 }
 
+bool SpeakersCaughtUp()
+{
+    constexpr long kCaughtUpUsec = 30000;
+    // Right at the end of such a block it may start another one: it has to stay caught up a while.
+    constexpr auto kSettled = 150ms;
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    std::optional<std::chrono::steady_clock::time_point> caughtUpSince;
+    while (true) {
+        // "pactl list sinks": the sink's Name line, then later its "Latency: N usec, configured M usec".
+        std::istringstream lines(Pactl({"list", "sinks"}).out);
+        bool ours = false;
+        std::optional<long> latency;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("Sink #", 0) == 0)
+                ours = false;
+            else if (line == "\tName: sonalto_null")
+                ours = true;
+            else if (ours && line.rfind("\tLatency: ", 0) == 0)
+                latency = std::stol(line.substr(11));
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!latency || *latency >= kCaughtUpUsec)
+            caughtUpSince.reset();
+        else if (!caughtUpSince)
+            caughtUpSince = now;
+        else if (now - *caughtUpSince >= kSettled)
+            return true;
+        if (now >= deadline)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
 LoadedModule::LoadedModule(const std::vector<std::string>& arguments)
 {
     std::vector<std::string> all{"load-module"};

@@ -86,6 +86,14 @@ std::string DefaultSource();
 // find it; nothing when that was empty.
 void RestoreDefaultSource(const std::string& saved);
 
+// Until the null sink that stands for the speakers holds, and keeps holding, no more than a few
+// milliseconds of sound ahead of the clock (as the script waits for at start): whether it did within the
+// patience. A new stream is heard only once what the sink holds has run out. Other tests leave it up to
+// two seconds ahead: while one of theirs is the default source (a real input loaded, or set as default)
+// the script's loopback follows it away from the sink's monitor, nothing asks the idle sink for a short
+// latency, and it renders a long block, which it cannot rewind once the loopback is back.
+bool SpeakersCaughtUp();
+
 // A module loaded for the test, unloaded at the end of it at the latest.
 class LoadedModule
 {
