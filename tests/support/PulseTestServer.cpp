@@ -219,7 +219,7 @@ bool SpeakersCaughtUp()
             else if (line == "\tName: sonalto_null")
                 ours = true;
             else if (ours && line.rfind("\tLatency: ", 0) == 0)
-                latency = std::stol(line.substr(11));
+                latency = std::strtol(line.c_str() + std::strlen("\tLatency: "), nullptr, 10);
         }
         const auto now = std::chrono::steady_clock::now();
         if (!latency || *latency >= kCaughtUpUsec)
