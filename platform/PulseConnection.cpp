@@ -1,5 +1,7 @@
 #include "platform/PulseConnection.h"
 
+#include "platform/WaveOut.h"
+
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -402,4 +404,24 @@ std::shared_ptr<PulseConnection> SharedPulseConnection()
     shared.failedAt.reset();
     shared.connection = connection;
     return connection;
+}
+
+bool IsPulsePcmFormat(const TWaveFormatEx& format)
+{
+    constexpr std::uint32_t kMaxRate = 384000;
+    return format.wFormatTag == WAVE_FORMAT_PCM && (format.nChannels == 1 || format.nChannels == 2) &&
+           (format.wBitsPerSample == 8 || format.wBitsPerSample == 16) && format.nSamplesPerSec >= 1 &&
+           format.nSamplesPerSec <= kMaxRate &&
+           format.nBlockAlign == format.nChannels * format.wBitsPerSample / 8;
+}
+
+bool IsOurPulseDeviceId(int deviceId)
+{
+    return deviceId == 0 || deviceId == WAVE_MAPPER;
+}
+
+bool PulseConnection::Answers()
+{
+    const MainloopLock lock(Mainloop());
+    return EnsureReady();
 }

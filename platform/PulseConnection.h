@@ -10,6 +10,7 @@
 #pragma once
 
 #include "platform/WaveDevice.h"
+#include "platform/WaveFormat.h"
 
 #include <chrono>
 #include <cstdint>
@@ -66,6 +67,12 @@ void ForgetOperation(pa_operation* operation);
 // A libpulse error code as the wave services report it.
 MMRESULT PulseErrorResult(int paError);
 
+// What the sound server's wave devices play and record: PCM, 8 or 16 bits, mono or stereo, 1 to 384000 Hz,
+// a block align that matches.
+bool IsPulsePcmFormat(const TWaveFormatEx& format);
+// A sound server backend offers one device; WAVE_MAPPER means "whichever", which is that one.
+bool IsOurPulseDeviceId(int deviceId);
+
 class PulseConnection
 {
 public:
@@ -114,6 +121,9 @@ public:
 
     // Reconnects after the server went away (it restarts, e.g. after an update), at most every few seconds.
     bool EnsureReady();
+
+    // Locks the mainloop for EnsureReady: whether the server answers now (reconnecting when it is time).
+    bool Answers();
 
     // Waits until done() holds, for at most timeout. Whatever done() looks at must signal the mainloop
     // when it changes.
@@ -171,3 +181,22 @@ private:
 // when no server answers (then asked again at most every kRetryDelay) or when the one there lost its
 // server and cannot reconnect yet. It may wait for the server: not on the mainloop thread.
 std::shared_ptr<PulseConnection> SharedPulseConnection();
+
+// Opens a backend's new device (its Open run under the mainloop's lock); on success the device becomes
+// the caller's and openMessage is pushed. A device that failed goes away with the lock released.
+template <typename Base, typename Device>
+MMRESULT OpenPulseDevice(PulseConnection& connection, std::unique_ptr<Base>& device,
+                         std::unique_ptr<Device> opened, NotificationQueue* callback,
+                         std::uint32_t openMessage)
+{
+    MMRESULT result = MMSYSERR_NOERROR;
+    {
+        const MainloopLock lock(connection.Mainloop());
+        result = opened->Open();
+    }
+    if (result != MMSYSERR_NOERROR)
+        return result;
+    device = std::move(opened);
+    callback->Push(openMessage, nullptr);
+    return MMSYSERR_NOERROR;
+}

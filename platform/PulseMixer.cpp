@@ -889,11 +889,7 @@ public:
 
     std::string Name() const override { return "PulseAudio"; }
 
-    unsigned GetNumDevs() override
-    {
-        const MainloopLock lock(m_connection->Mainloop());
-        return m_connection->EnsureReady() ? 1 : 0;
-    }
+    unsigned GetNumDevs() override { return m_connection->Answers() ? 1 : 0; }
 
     MMRESULT GetDevCaps(unsigned mixerId, MIXERCAPS& caps) override
     {

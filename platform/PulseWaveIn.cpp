@@ -24,22 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 // The server sends what it records in pieces about this long: a buffer comes back at most this late.
 constexpr pa_usec_t kFragmentUsec = 25 * PA_USEC_PER_MSEC;
-constexpr std::uint32_t kMaxRate = 384000;
 const char* const kDefaultDeviceName = "Entrée son";
 const char* const kDefaultSource = "@DEFAULT_SOURCE@";
-
-bool FormatRecordable(const TWaveFormatEx& format)
-{
-    return format.wFormatTag == WAVE_FORMAT_PCM && (format.nChannels == 1 || format.nChannels == 2) &&
-           (format.wBitsPerSample == 8 || format.wBitsPerSample == 16) && format.nSamplesPerSec >= 1 &&
-           format.nSamplesPerSec <= kMaxRate &&
-           format.nBlockAlign == format.nChannels * format.wBitsPerSample / 8;
-}
-
-bool ValidDeviceId(int deviceId)
-{
-    return deviceId == 0 || deviceId == WAVE_MAPPER;
-}
 
 // What is left of a wait that must end by then, at least a millisecond so that a reply already there
 // still counts.
@@ -466,15 +452,11 @@ public:
 
     std::string Name() const override { return "PulseAudio"; }
 
-    unsigned GetNumDevs() override
-    {
-        const MainloopLock lock(m_connection->Mainloop());
-        return m_connection->EnsureReady() ? 1 : 0;
-    }
+    unsigned GetNumDevs() override { return m_connection->Answers() ? 1 : 0; }
 
     MMRESULT GetDevCaps(int deviceId, WAVEINCAPS& caps) override
     {
-        if (!ValidDeviceId(deviceId))
+        if (!IsOurPulseDeviceId(deviceId))
             return MMSYSERR_BADDEVICEID;
         const MainloopLock lock(m_connection->Mainloop());
         if (!m_connection->EnsureReady())
@@ -495,14 +477,11 @@ public:
 
     MMRESULT Query(int deviceId, const TWaveFormatEx& format) override
     {
-        if (!ValidDeviceId(deviceId))
+        if (!IsOurPulseDeviceId(deviceId))
             return MMSYSERR_BADDEVICEID;
-        {
-            const MainloopLock lock(m_connection->Mainloop());
-            if (!m_connection->EnsureReady())
-                return MMSYSERR_BADDEVICEID;
-        }
-        return FormatRecordable(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+        if (!m_connection->Answers())
+            return MMSYSERR_BADDEVICEID;
+        return IsPulsePcmFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
     }
 
     MMRESULT Open(std::unique_ptr<WaveInDevice>& device, int deviceId, const TWaveFormatEx& format,
@@ -512,17 +491,9 @@ public:
             return MMSYSERR_INVALPARAM;
         if (const MMRESULT r = Query(deviceId, format))
             return r;
-        auto opened = std::make_unique<PulseWaveInDevice>(m_connection, format, callback);
-        MMRESULT result = MMSYSERR_NOERROR;
-        {
-            const MainloopLock lock(m_connection->Mainloop());
-            result = opened->Open();
-        }
-        if (result != MMSYSERR_NOERROR)
-            return result; // the device goes away here, with the lock released
-        device = std::move(opened);
-        callback->Push(MM_WIM_OPEN, nullptr);
-        return MMSYSERR_NOERROR;
+        return OpenPulseDevice(*m_connection, device,
+                               std::make_unique<PulseWaveInDevice>(m_connection, format, callback), callback,
+                               MM_WIM_OPEN);
     }
 
 private:

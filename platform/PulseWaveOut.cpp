@@ -29,21 +29,7 @@ constexpr std::chrono::milliseconds kReplyTimeout = PulseConnection::kReplyTimeo
 constexpr pa_usec_t kBufferUsec = 200 * PA_USEC_PER_MSEC;
 // How often the position is asked while playing: buffers come back at most this late.
 constexpr pa_usec_t kProgressUsec = 25 * PA_USEC_PER_MSEC;
-constexpr std::uint32_t kMaxRate = 384000;
 const char* const kDefaultDeviceName = "Sortie son";
-
-bool FormatPlayable(const TWaveFormatEx& format)
-{
-    return format.wFormatTag == WAVE_FORMAT_PCM && (format.nChannels == 1 || format.nChannels == 2) &&
-           (format.wBitsPerSample == 8 || format.wBitsPerSample == 16) && format.nSamplesPerSec >= 1 &&
-           format.nSamplesPerSec <= kMaxRate &&
-           format.nBlockAlign == format.nChannels * format.wBitsPerSample / 8;
-}
-
-bool ValidDeviceId(int deviceId)
-{
-    return deviceId == 0 || deviceId == WAVE_MAPPER;
-}
 
 // Linear amplitude, as the program's volume slider means it, against the server's cubic scale.
 pa_volume_t ToPulseVolume(std::uint32_t word)
@@ -558,15 +544,11 @@ public:
 
     std::string Name() const override { return "PulseAudio"; }
 
-    unsigned GetNumDevs() override
-    {
-        const MainloopLock lock(m_connection->Mainloop());
-        return m_connection->EnsureReady() ? 1 : 0;
-    }
+    unsigned GetNumDevs() override { return m_connection->Answers() ? 1 : 0; }
 
     MMRESULT GetDevCaps(int deviceId, WAVEOUTCAPS& caps) override
     {
-        if (!ValidDeviceId(deviceId))
+        if (!IsOurPulseDeviceId(deviceId))
             return MMSYSERR_BADDEVICEID;
         const MainloopLock lock(m_connection->Mainloop());
         if (!m_connection->EnsureReady())
@@ -580,14 +562,11 @@ public:
 
     MMRESULT Query(int deviceId, const TWaveFormatEx& format) override
     {
-        if (!ValidDeviceId(deviceId))
+        if (!IsOurPulseDeviceId(deviceId))
             return MMSYSERR_BADDEVICEID;
-        {
-            const MainloopLock lock(m_connection->Mainloop());
-            if (!m_connection->EnsureReady())
-                return MMSYSERR_BADDEVICEID;
-        }
-        return FormatPlayable(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+        if (!m_connection->Answers())
+            return MMSYSERR_BADDEVICEID;
+        return IsPulsePcmFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
     }
 
     MMRESULT Open(std::unique_ptr<WaveOutDevice>& device, int deviceId, const TWaveFormatEx& format,
@@ -597,17 +576,9 @@ public:
             return MMSYSERR_INVALPARAM;
         if (const MMRESULT r = Query(deviceId, format))
             return r;
-        auto opened = std::make_unique<PulseWaveOutDevice>(m_connection, format, callback);
-        MMRESULT result = MMSYSERR_NOERROR;
-        {
-            const MainloopLock lock(m_connection->Mainloop());
-            result = opened->Open();
-        }
-        if (result != MMSYSERR_NOERROR)
-            return result; // the device goes away here, with the lock released
-        device = std::move(opened);
-        callback->Push(MM_WOM_OPEN, nullptr);
-        return MMSYSERR_NOERROR;
+        return OpenPulseDevice(*m_connection, device,
+                               std::make_unique<PulseWaveOutDevice>(m_connection, format, callback), callback,
+                               MM_WOM_OPEN);
     }
 
 private:
