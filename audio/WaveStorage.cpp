@@ -1,6 +1,7 @@
 #include "audio/WaveStorage.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -31,6 +32,25 @@ void copyWave(TWave& target, const TWave* source)
 }
 
 } // namespace
+
+// ---- Links to a storage -------------------------------------------------------------------------
+
+void TStorageLink::Set(TCustomWaveStorage* storage)
+{
+    if (storage == m_storage)
+        return;
+    if (m_storage)
+        std::erase(m_storage->m_links, this);
+    m_storage = storage;
+    if (m_storage)
+        m_storage->m_links.push_back(this);
+}
+
+TCustomWaveStorage::~TCustomWaveStorage()
+{
+    for (TStorageLink* link : m_links)
+        link->m_storage = nullptr;
+}
 
 // ---- TWave: details -------------------------------------------------------------------------------
 
@@ -256,6 +276,29 @@ bool TWave::Append(const TWave& wave)
     putLE32(4, static_cast<std::uint32_t>(imageEnd - 8));
     putLE32(static_cast<std::int64_t>(dataOffset) - 4, dataSize);
     SetPosition(0);
+    return true;
+}
+
+bool TWave::RepairPCMFormat()
+{
+    const TPCMFormat pcm = PCMFormat();
+    if (pcm == nonePCM)
+        return false;
+    TWaveFormatEx expected{};
+    PCMFormatToWaveFormat(expected, pcm);
+    const TWaveFormatEx& own = *WaveFormat();
+    if (own.nAvgBytesPerSec == expected.nAvgBytesPerSec && own.nBlockAlign == expected.nBlockAlign)
+        return false;
+    TBytesView view(Memory(), static_cast<std::size_t>(Size()));
+    const std::int64_t record = WaveFormatRecordOffset(view);
+    if (record < 0)
+        return false;
+    std::uint8_t* fields = Memory() + record;
+    std::memcpy(fields + offsetof(TWaveFormatEx, nAvgBytesPerSec), &expected.nAvgBytesPerSec,
+                sizeof expected.nAvgBytesPerSec);
+    std::memcpy(fields + offsetof(TWaveFormatEx, nBlockAlign), &expected.nBlockAlign,
+                sizeof expected.nBlockAlign);
+    Changed();
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class TWave : public TMemoryStream
 {
@@ -36,6 +37,10 @@ public:
 
     bool IsEqual(const TWave& other) const;
     bool SameFormat(const TWave& other) const;
+
+    // A PCM image whose byte rate or block alignment disagrees with its channels, bits and rate gets the
+    // values computed from those three, written into its own "fmt " record. True when it changed anything.
+    bool RepairPCMFormat();
 
     // Drops everything after the sample data; an invalid wave becomes empty. Never grows the block.
     void TrimToData();
@@ -69,13 +74,43 @@ private:
     mutable WaveFormatBlock m_format;
 };
 
+class TCustomWaveStorage;
+
+// A component's reference to a storage it names but does not own: it turns null when the storage is
+// destroyed. GUI thread only, like the storages themselves.
+class TStorageLink
+{
+public:
+    TStorageLink() = default;
+    ~TStorageLink() { Set(nullptr); }
+    TStorageLink(const TStorageLink&) = delete;
+    TStorageLink& operator=(const TStorageLink&) = delete;
+
+    TCustomWaveStorage* Get() const { return m_storage; }
+    void Set(TCustomWaveStorage* storage);
+
+private:
+    friend class TCustomWaveStorage;
+    TCustomWaveStorage* m_storage = nullptr;
+};
+
 // Holders of a wave that players and windows can name without knowing which kind they hold.
 class TCustomWaveStorage : public TPersistent
 {
 public:
+    TCustomWaveStorage() = default;
+    ~TCustomWaveStorage() override;
+    // A copy is named by nobody yet.
+    TCustomWaveStorage(const TCustomWaveStorage&) : TPersistent() {}
+    TCustomWaveStorage& operator=(const TCustomWaveStorage&) { return *this; }
+
     // The wave to play for an index, as a stream.
     virtual TStream* GetWaveStream(int index) = 0;
     virtual bool SameContent(const TCustomWaveStorage& storage) const = 0;
+
+private:
+    friend class TStorageLink;
+    std::vector<TStorageLink*> m_links;
 };
 
 class TWaveStorage : public TCustomWaveStorage

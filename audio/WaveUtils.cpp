@@ -194,6 +194,23 @@ bool EndWaveWriting(std::unique_ptr<RiffIO> handle, RiffChunkInfo& riff, RiffChu
     return dataClosed && riffClosed;
 }
 
+std::int64_t WaveFormatRecordOffset(TStream& stream)
+{
+    const std::unique_ptr<RiffIO> handle = OpenStreamIO(stream);
+    OffsetKeeper keeper(*handle);
+    if (handle->Seek(0, SeekOrigin::Beginning) < 0)
+        return -1;
+    RiffChunkInfo riff;
+    riff.fccType = FourCC_WAVE;
+    if (handle->Descend(riff, nullptr, RiffFindRiff) != RiffResult::Ok)
+        return -1;
+    RiffChunkInfo fmt;
+    fmt.ckid = FourCC_fmt;
+    if (handle->Descend(fmt, &riff, RiffFindChunk) != RiffResult::Ok)
+        return -1;
+    return static_cast<std::int64_t>(fmt.dataOffset);
+}
+
 std::uint32_t WaveHeaderSize(const TWaveFormatEx& format)
 {
     const auto record = static_cast<std::uint32_t>(WaveFormatRecordSize(format));

@@ -68,6 +68,10 @@ std::unique_ptr<RiffIO> OpenStreamIO(TStream& stream);
 bool ReadWaveHeader(RiffIO& handle, WaveFormatBlock& format, std::uint32_t& dataSize,
                     std::uint32_t& dataOffset);
 
+// Where the record of the "fmt " chunk starts in a RIFF WAVE image; -1 when there is none. The stream's
+// position is left as it was.
+std::int64_t WaveFormatRecordOffset(TStream& stream);
+
 // The same on a whole stream, whose position is left as it was; false for an empty stream.
 bool ReadStreamWaveHeader(TStream& stream, WaveFormatBlock& format, std::uint32_t& dataSize,
                           std::uint32_t& dataOffset);

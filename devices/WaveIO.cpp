@@ -16,8 +16,20 @@ namespace {
 
 const QEvent::Type DrainEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
-// How long a stop may wait for a device that stopped answering before it is taken as closed.
-constexpr auto CloseTimeout = std::chrono::seconds(10);
+// What a device that never confirmed its close may still reach: the queue it pushes into and the
+// buffers it holds. Kept for the life of the process (never freed, not even at exit, when such a device
+// may still be torn down).
+struct AbandonedDevice
+{
+    std::unique_ptr<NotificationQueue> queue;
+    std::vector<WAVEHDR*> buffers;
+};
+
+std::vector<AbandonedDevice>& abandonedDevices()
+{
+    static auto* parked = new std::vector<AbandonedDevice>();
+    return *parked;
+}
 
 } // namespace
 
@@ -40,9 +52,19 @@ void TCallbackWindow::customEvent(QEvent* event)
 
 // ---- Construction ---------------------------------------------------------------------------------
 
-TWaveAudioIO::TWaveAudioIO()
-    : m_queue([this] { m_window->Wake(); }), m_window(std::make_unique<TCallbackWindow>(*this))
+TWaveAudioIO::TWaveAudioIO() : m_queue(newQueue()), m_window(std::make_unique<TCallbackWindow>(*this)) {}
+
+std::unique_ptr<NotificationQueue> TWaveAudioIO::newQueue()
 {
+    return std::make_unique<NotificationQueue>([this] { m_window->Wake(); });
+}
+
+void TWaveAudioIO::abandonDevice()
+{
+    m_queue->Detach();
+    abandonedDevices().push_back({std::move(m_queue), std::move(m_buffers)});
+    m_buffers.clear();
+    m_queue = newQueue();
 }
 
 TWaveAudioIO::~TWaveAudioIO()
@@ -54,13 +76,14 @@ void TWaveAudioIO::Destroying()
 {
     if (m_destroying)
         return;
-    // Stopping while the object is still whole; the events are no longer told.
+    // Stopping while the object is still whole. The events are no longer told, the stop's own included:
+    // their handlers may belong to objects already gone.
+    m_destroying = true;
     try {
         SetActive(false);
     } catch (const std::exception& e) {
         HandleApplicationException(e);
     }
-    m_destroying = true;
 }
 
 void TWaveAudioIO::releaseAllBuffers() noexcept
@@ -130,7 +153,7 @@ void TWaveAudioIO::DrainNotifications()
         ~Done() { flag = false; }
     } done{m_draining};
     DeviceNotification message;
-    while (m_queue.TryPop(message)) {
+    while (m_queue->TryPop(message)) {
         // A failure while handling a notification is the application's to show; the next ones still run.
         try {
             WndProc(message);
@@ -172,7 +195,7 @@ void TWaveAudioIO::WaitForClose()
     const auto deadline = std::chrono::steady_clock::now() + CloseTimeout;
     while (GetActive()) {
         DeviceNotification message;
-        if (m_queue.WaitPop(message, std::chrono::milliseconds(50))) {
+        if (m_queue->WaitPop(message, std::chrono::milliseconds(50))) {
             try {
                 WndProc(message);
             } catch (const std::exception& e) {
@@ -180,6 +203,9 @@ void TWaveAudioIO::WaitForClose()
             }
         } else if (std::chrono::steady_clock::now() > deadline) {
             // The device never confirmed its close: take it as closed rather than freeze the program.
+            // It may still push notifications or hand back the buffers it holds: those stay where it
+            // can reach them, and this component starts afresh.
+            abandonDevice();
             DoWaveOutClose();
             DoWaveInClose();
             break;

@@ -11,6 +11,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -93,8 +94,11 @@ public:
     TWaveAudioDataEvent OnData;
 
     // The device's notifications, drained by the receiver; WaitForClose reads them directly.
-    NotificationQueue& CallbackQueue() { return m_queue; }
+    NotificationQueue& CallbackQueue() { return *m_queue; }
     void DrainNotifications();
+
+    // How long a stop waits for a device that stopped answering before taking it as closed.
+    std::chrono::milliseconds CloseTimeout{10000};
 
     // The PCM formats a device's capability bits report: the four 8000 Hz ones always, 48000 Hz never.
     static std::set<TPCMFormat> FormatsFromCaps(std::uint32_t formatBits);
@@ -151,7 +155,9 @@ protected:
 
 private:
     void releaseAllBuffers() noexcept;
+    std::unique_ptr<NotificationQueue> newQueue();
+    void abandonDevice();
 
-    NotificationQueue m_queue;
+    std::unique_ptr<NotificationQueue> m_queue;
     std::unique_ptr<TCallbackWindow> m_window;
 };

@@ -89,6 +89,9 @@ bool TWaveAudioIn::InternalOpen()
         return false;
     std::memcpy(&m_currentFormat, format, 16);
     m_currentFormat.cbSize = 0;
+    // A record whose byte rate gives no buffer at all cannot be played or recorded, whatever the device says.
+    if (CalcBufferSize() == 0)
+        return Success(WAVERR_BADFORMAT);
     m_closeRequested = false;
     m_failedWith = MMSYSERR_NOERROR;
     return Success(waveInOpen(&m_handle, m_deviceId, format, &CallbackQueue(), 0));

@@ -196,6 +196,9 @@ bool TWaveAudioOut::InternalOpen()
         return false;
     std::memcpy(&m_currentFormat, format, 16);
     m_currentFormat.cbSize = 0;
+    // A record whose byte rate gives no buffer at all cannot be played or recorded, whatever the device says.
+    if (CalcBufferSize() == 0)
+        return Success(WAVERR_BADFORMAT);
     m_closeRequested = false;
     return Success(waveOutOpen(&m_handle, m_deviceId, format, &CallbackQueue(), CALLBACK_WINDOW));
 }

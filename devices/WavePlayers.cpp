@@ -71,9 +71,9 @@ void TStockAudioPlayer::SetActive(bool value)
 
 void TStockAudioPlayer::Play(int index)
 {
-    if (!m_stock)
+    if (!m_stock.Get())
         throw EWaveAudioInvalidOperation("Stock property is not assigned");
-    PlayStream(m_stock->GetWaveStream(index), false);
+    PlayStream(m_stock.Get()->GetWaveStream(index), false);
 }
 
 void TStockAudioPlayer::Stop()

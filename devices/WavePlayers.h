@@ -38,8 +38,9 @@ public:
     TStockAudioPlayer();
     ~TStockAudioPlayer() override;
 
-    TCustomWaveStorage* Stock() const { return m_stock; }
-    void SetStock(TCustomWaveStorage* stock) { m_stock = stock; }
+    // Null again once the storage is destroyed.
+    TCustomWaveStorage* Stock() const { return m_stock.Get(); }
+    void SetStock(TCustomWaveStorage* stock) { m_stock.Set(stock); }
 
     void SetActive(bool value) override;
     // Plays the storage's wave for that index from its beginning (stopping a playback under way first).
@@ -55,7 +56,7 @@ protected:
     void DoError() override;
 
 private:
-    TCustomWaveStorage* m_stock = nullptr;
+    TStorageLink m_stock;
     std::unique_ptr<RiffIO> m_io;
     std::uint32_t m_remaining = 0;
     std::uint32_t m_dataOffset = 0;

@@ -15,8 +15,9 @@ public:
     TStockAudioRecorder();
     ~TStockAudioRecorder() override;
 
-    TCustomWaveStorage* Stock() const { return m_stock; }
-    void SetStock(TCustomWaveStorage* stock) { m_stock = stock; }
+    // Null again once the storage is destroyed.
+    TCustomWaveStorage* Stock() const { return m_stock.Get(); }
+    void SetStock(TCustomWaveStorage* stock) { m_stock.Set(stock); }
 
     // Records into the stream (freed at the end when freeStream); returns once the device is opened.
     virtual bool RecordToStream(TStream* stream, bool freeStream);
@@ -38,7 +39,7 @@ protected:
 private:
     void updateSizes();
 
-    TCustomWaveStorage* m_stock = nullptr;
+    TStorageLink m_stock;
     std::unique_ptr<RiffIO> m_io;
     RiffChunkInfo m_riff;
     RiffChunkInfo m_data;

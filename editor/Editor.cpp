@@ -39,6 +39,9 @@ void TScrollBarState::SetPosition(int value)
 bool TEditor::AcceptFormat()
 {
     TWave& wave = WStest.Wave();
+    // A file whose byte rate or block alignment is wrong is read by its channels, bits and rate, which are
+    // what its samples really are: it then shows, plays and cuts like any other.
+    wave.RepairPCMFormat();
     // A file with less than two bytes of sound has nothing to show or select.
     const bool accepted = wave.PCMFormat() != nonePCM && wave.DataSize() >= 2;
 

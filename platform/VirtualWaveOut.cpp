@@ -55,6 +55,8 @@ public:
         std::deque<WAVEHDR*> returned;
         {
             const std::lock_guard<std::mutex> lock(m_backend->m_mutex);
+            if (m_backend->m_holdStops)
+                return MMSYSERR_NOERROR;
             returned.swap(m_state->queue);
             m_state->offsetInFirst = 0;
             m_state->position = 0;
@@ -105,6 +107,8 @@ public:
     {
         {
             const std::lock_guard<std::mutex> lock(m_backend->m_mutex);
+            if (m_backend->m_holdStops)
+                return MMSYSERR_NOERROR;
             if (!m_state->queue.empty())
                 return WAVERR_STILLPLAYING;
             m_state->open = false;
@@ -192,6 +196,12 @@ void VirtualWaveOutBackend::FailNextWrite(MMRESULT code)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_failWrite = code;
+}
+
+void VirtualWaveOutBackend::HoldStops(bool hold)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_holdStops = hold;
 }
 
 void VirtualWaveOutBackend::Advance(std::uint32_t ms)

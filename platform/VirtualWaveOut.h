@@ -34,6 +34,9 @@ public:
     void SetDeviceCount(unsigned count);
     void FailNextOpen(MMRESULT code);
     void FailNextWrite(MMRESULT code);
+    // While held, a reset or a close is answered but not carried out: the device keeps its buffers and
+    // tells nothing, like a device that stopped answering. Released, it plays on.
+    void HoldStops(bool hold);
     // Plays ms milliseconds of sound on every open, running device.
     void Advance(std::uint32_t ms);
     // A clock thread advancing every 5 ms at speed times real time; 0 stops it.
@@ -55,6 +58,7 @@ private:
     unsigned m_deviceCount = 1;
     MMRESULT m_failOpen = MMSYSERR_NOERROR;
     MMRESULT m_failWrite = MMSYSERR_NOERROR;
+    bool m_holdStops = false;
     std::vector<std::shared_ptr<DeviceState>> m_devices; // every device ever opened
     std::uint32_t m_lastVolume = 0xFFFF;
 

@@ -43,8 +43,15 @@ void NotificationQueue::Push(std::uint32_t message, WAVEHDR* header)
         m_queue.push_back({message, header});
     }
     m_arrived.notify_one();
+    const std::lock_guard<std::mutex> lock(m_wakeMutex);
     if (m_wake)
         m_wake();
+}
+
+void NotificationQueue::Detach()
+{
+    const std::lock_guard<std::mutex> lock(m_wakeMutex);
+    m_wake = nullptr;
 }
 
 bool NotificationQueue::TryPop(DeviceNotification& notification)

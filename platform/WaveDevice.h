@@ -81,11 +81,14 @@ public:
     // Waits up to timeout for a notification.
     bool WaitPop(DeviceNotification& notification, std::chrono::milliseconds timeout);
     bool Empty() const;
+    // No wake call any more, for an owner about to go: once this returns, none is running either.
+    void Detach();
 
 private:
     mutable std::mutex m_mutex;
     std::condition_variable m_arrived;
     std::deque<DeviceNotification> m_queue;
+    std::mutex m_wakeMutex; // held while the wake function runs or changes
     std::function<void()> m_wake;
 };
 

@@ -161,6 +161,35 @@ TEST_F(RecorderTest, StoppedAtOnceGivesAnEmptyValidWave)
     EXPECT_EQ(std::count(events.begin(), events.end(), "level 0"), 1); // only the closing one
 }
 
+TEST_F(RecorderTest, DestroyedWhileRecording_CompletesTheFileAndTellsNoEvent)
+{
+    {
+        ProbeRecorder own;
+        own.SetPCMFormat(Mono16bit22050Hz);
+        own.SetBufferLength(100);
+        own.OnDeactivate = [this](TWaveAudioIO*) { events.push_back("deactivate"); };
+        own.OnLevel = [this](TWaveAudioIO*, int level) {
+            events.push_back("level " + std::to_string(level));
+        };
+        ASSERT_TRUE(own.RecordToFile(folder + "fin.wav"));
+        pump();
+        device->Advance(300);
+        pump();
+        events.clear();
+        // Its storage goes first: the link follows.
+        {
+            TWaveStorage other;
+            own.SetStock(&other);
+        }
+        EXPECT_EQ(own.Stock(), nullptr);
+    }
+    EXPECT_TRUE(events.empty()) << events.front();
+    TWave wave;
+    wave.LoadFromFile(folder + "fin.wav");
+    EXPECT_TRUE(wave.Valid());
+    EXPECT_GE(wave.DataSize(), 2U * 22050 * 300 / 1000 - 2 * 2205);
+}
+
 TEST_F(RecorderTest, WrongStatesRaiseTheirTexts)
 {
     try {

@@ -6,6 +6,7 @@
 #include "platform/VirtualWaveOut.h"
 
 #include <QCoreApplication>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -352,6 +353,93 @@ TEST_F(PlayerTest, ExceptionInDeactivateFromTheDeviceReachesTheApplication)
     EXPECT_NO_THROW(playToEnd(player));
     EXPECT_EQ(reported, std::vector<std::string>{"fin"});
     SetApplicationExceptionHandler({});
+}
+
+TEST_F(PlayerTest, FormatGivingNoBuffer_IsRefusedWithTheFormatText)
+{
+    // A byte rate of 0 (or one that overflows the buffer size) leaves no buffer to fill: both players
+    // refuse such a format instead of starting.
+    for (const std::uint32_t byteRate : {0U, 0x80000000U}) {
+        TWaveFormatEx format = PcmFormat(1, 8000, 16);
+        format.nAvgBytesPerSec = byteRate;
+        auto wave = MakeWave(format, Staircase16(800, 1));
+        TWaveStorage storage;
+        storage.SetWave(wave.get());
+        TAudioPlayer player;
+        player.SetWave(wave.get());
+        TStockAudioPlayer stock;
+        stock.SetStock(&storage);
+        for (TWaveAudioIO* p : {static_cast<TWaveAudioIO*>(&player), static_cast<TWaveAudioIO*>(&stock)}) {
+            try {
+                p->SetActive(true);
+                ADD_FAILURE() << "no exception at byte rate " << byteRate;
+            } catch (const EWaveAudioSysError& e) {
+                EXPECT_EQ(e.what(), WaveErrorText(WAVERR_BADFORMAT));
+            }
+            EXPECT_FALSE(p->Active());
+        }
+    }
+    EXPECT_EQ(device->OpenCount(), 0);
+}
+
+TEST_F(PlayerTest, DestroyedWhilePlaying_TellsNoEvent)
+{
+    auto wave = rampWave(8000 * 4);
+    {
+        TAudioPlayer player;
+        watch(player);
+        player.SetWave(wave.get());
+        player.SetActive(true);
+        pump();
+        device->Advance(500);
+        pump();
+        events.clear();
+    }
+    EXPECT_TRUE(events.empty()) << events.front();
+    EXPECT_EQ(device->OpenDevices(), 0);
+}
+
+TEST_F(PlayerTest, StockLink_IsClearedWhenTheStorageGoes)
+{
+    TStockAudioPlayer player;
+    {
+        TWaveStorage storage;
+        player.SetStock(&storage);
+        EXPECT_EQ(player.Stock(), &storage);
+    }
+    EXPECT_EQ(player.Stock(), nullptr);
+    EXPECT_THROW(player.Play(0), EWaveAudioInvalidOperation);
+}
+
+TEST_F(PlayerTest, DeviceThatNeverConfirmsItsStop_CanStillHandBackItsBuffersLater)
+{
+    auto wave = rampWave(8000 * 4);
+    TWaveStorage storage;
+    storage.SetWave(wave.get());
+    {
+        TStockAudioPlayer player;
+        watch(player);
+        player.CloseTimeout = std::chrono::milliseconds(100);
+        player.SetStock(&storage);
+        player.SetActive(true);
+        pump();
+        device->HoldStops(true);
+        player.SetActive(false); // taken as stopped after the timeout
+        EXPECT_FALSE(player.Active());
+        EXPECT_EQ(count("deactivate"), 1);
+        // The component is usable again at once.
+        device->HoldStops(false);
+        player.SetActive(true);
+        pump();
+        EXPECT_TRUE(player.Active());
+        player.SetActive(false);
+        EXPECT_EQ(count("deactivate"), 2);
+    }
+    // The first device wakes up long after the player has gone: what it touches must still be there.
+    device->Advance(5000);
+    pump();
+    const Bytes all = dataOf(*wave);
+    EXPECT_EQ(device->Played(0), Bytes(all.begin(), all.begin() + 2 * 16000)); // its two buffers, whole
 }
 
 } // namespace
