@@ -314,6 +314,15 @@ void TMontage::CompleteRender()
         RenderStep();
 }
 
+const TWave& TMontage::RenderedMontage()
+{
+    CompleteRender();
+    const TWave& montage = WT.Wave();
+    if (!montage.Valid() || montage.DataSize() == 0)
+        throw EMontageError("Le montage ne contient aucun son : rien n'a été exporté.");
+    return montage;
+}
+
 void TMontage::renderClip(int position)
 {
     const Tsample& c = *ClipAt(position);
@@ -360,11 +369,11 @@ void TMontage::finishRender()
 
 void TMontage::ExportWave(const std::string& fileName)
 {
-    CompleteRender();
+    const TWave& montage = RenderedMontage();
     // Written beside the target under a name of its own, then renamed over it in one step.
     const std::string temporary = fileName + ".sonalto-tmp";
     try {
-        WT.Wave().SaveToFile(temporary);
+        montage.SaveToFile(temporary);
     } catch (const EFCreateError&) {
         throw EFCreateError(fileName);
     } catch (const EStreamError&) {

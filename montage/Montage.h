@@ -10,9 +10,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 constexpr TPCMFormat MontageFormat = Mono16bit22050Hz;
+
+// A montage that cannot be exported as it is; the text is meant for the user.
+class EMontageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
 constexpr int MaxClips = 100;
 
 // What a clip's panel shows. The montage calls it whenever a shown value changes.
@@ -121,6 +129,8 @@ public:
     void RenderStep();
     // Runs the remaining steps at once.
     void CompleteRender();
+    // The whole montage, rendered to its end, for an export: EMontageError when it holds no sound.
+    const TWave& RenderedMontage();
     // The whole montage (rendering what is left first) into a file, written beside it and renamed over it,
     // so that a failed export leaves any previous file as it was.
     void ExportWave(const std::string& fileName);

@@ -186,8 +186,9 @@ bool pathExists(const std::string& path, struct stat& st)
 }
 
 // The clip's audio: the stretch [startMs, startMs + lengthMs) of the source, limited to what the source
-// holds, in the montage's format. A source that cannot be read as a file gives an empty wave.
-void cutFromSource(TWave& wave, const std::string& path, const struct stat& st, std::int32_t startMs,
+// holds, in the montage's format. False, with an empty wave, when the source cannot be read as a wave
+// of PCM sound.
+bool cutFromSource(TWave& wave, const std::string& path, const struct stat& st, std::int32_t startMs,
                    std::int32_t lengthMs)
 {
     wave.Clear();
@@ -200,6 +201,11 @@ void cutFromSource(TWave& wave, const std::string& path, const struct stat& st, 
         } catch (const std::bad_alloc&) {
             wave.Clear();
         }
+    }
+    wave.RepairPCMFormat();
+    if (wave.PCMFormat() == nonePCM) {
+        wave.Clear();
+        return false;
     }
     // Durations are whole milliseconds, rounded: the samples after the last whole one belong to the
     // stretch only when it runs to the end of the source.
@@ -217,14 +223,24 @@ void cutFromSource(TWave& wave, const std::string& path, const struct stat& st, 
     } else if (start > 0) {
         wave.Delete(0, static_cast<std::uint32_t>(start));
     }
-    wave.ConvertToPCM(MontageFormat);
+    if (!wave.ConvertToPCM(MontageFormat)) {
+        wave.Clear();
+        return false;
+    }
     wave.TrimToData();
+    return true;
 }
 
 std::string missingSourceMessage(const std::string& path)
 {
     return "Le fichier " + path +
            " n'a pas été trouvé. Il a peut-être été effacé depuis la dernière sauvegarde.";
+}
+
+std::string unreadableSourceMessage(const std::string& title, const std::string& path)
+{
+    return "L'extrait « " + title + " » n'a pas été chargé : le fichier " + path +
+           " n'est pas un fichier son lisible.";
 }
 
 std::string stripFullMessage()
@@ -402,12 +418,19 @@ void LoadProjectFromStream(TMontage& montage, TStream& stream,
                 path = raw;
             }
 
+            // A clip in another format than the montage's would be refused by the render, and would
+            // empty the whole montage if it came first: such a source is told and left out.
+            TWave audio;
+            if (!cutFromSource(audio, path, st, record.StartMs, record.LengthMs)) {
+                tell(unreadableSourceMessage(record.Title, path));
+                continue;
+            }
             Tsample& clip =
                 montage.Create(record.Title, path, record.StartMs, record.LengthMs, montage.FirstFreeSlot());
             const auto kind = [](std::int32_t k) { return k >= 0 && k <= 2 ? k : 1; };
             clip.SetFadeIn(kind(record.FadeInKind), record.FadeInMs);
             clip.SetFadeOut(kind(record.FadeOutKind), record.FadeOutMs);
-            cutFromSource(clip.Storage.Wave(), path, st, record.StartMs, record.LengthMs);
+            clip.Storage.Wave().SwapContent(audio);
         }
     } catch (...) {
         // The clips read so far stay, with consistent joints; the render and the commands are left alone.
@@ -421,6 +444,13 @@ void LoadProjectFromStream(TMontage& montage, TStream& stream,
     montage.MontageSaved = true;
     if (montage.OnClipsPresent)
         montage.OnClipsPresent(montage.ClipCount > 0);
+}
+
+void ReadProjectFile(const std::string& fileName, TMemoryStream& file)
+{
+    file.LoadFromFile(fileName);
+    if (file.Size() % ClipRecordSize != 0)
+        throw EReadPastEndError();
 }
 
 void LoadProject(TMontage& montage, const std::string& fileName,

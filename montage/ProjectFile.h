@@ -98,13 +98,16 @@ TClipRecord DecodeClipRecord(const std::uint8_t* bytes);
 void SaveProject(TMontage& montage, const std::string& fileName);
 
 // Appends the clips of a project to a montage already freed, cutting each one from its source file.
-// A missing source is told through showMessage and its record left out; a source that is not a readable
-// wave gives a clip with an empty wave. Records beyond the strip's capacity are left out with one message.
-// A stream ending inside a record throws EReadPastEndError after keeping the clips read before it; the
-// render is then not restarted. On success: RelayoutStrip, RestartRender (when there are clips),
+// A missing source, or one that is not a readable wave, is told through showMessage (naming the file, and
+// the clip for the latter) and its record left out. Records beyond the strip's capacity are left out with one
+// message. A stream ending inside a record throws EReadPastEndError after keeping the clips read before it;
+// the render is then not restarted. On success: RelayoutStrip, RestartRender (when there are clips),
 // MontageSaved := true and OnClipsPresent.
 void LoadProjectFromStream(TMontage& montage, TStream& stream,
                            const std::function<void(const std::string&)>& showMessage);
+// Reads a whole project file, so that nothing need change before it is known to be complete: a file that
+// cannot be read throws EFOpenError (or EReadError), one that ends inside a record EReadPastEndError.
+void ReadProjectFile(const std::string& fileName, TMemoryStream& file);
 // The same from a file; a file that cannot be read throws EFOpenError (or EReadError) and changes nothing.
 void LoadProject(TMontage& montage, const std::string& fileName,
                  const std::function<void(const std::string&)>& showMessage);

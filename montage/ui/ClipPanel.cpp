@@ -240,7 +240,8 @@ void TClipPanel::setFadeIn(int kind, int seconds)
     else
         FadeInImage->clear();
     FadeInSpin->SetPosition(seconds);
-    FadeInLabel->setText(QString::number(seconds));
+    // The spinner holds 1 to 5: the label shows where it stands, whatever the project file said.
+    FadeInLabel->setText(QString::number(FadeInSpin->Position()));
 }
 
 void TClipPanel::setFadeOut(int kind, int seconds)
@@ -252,7 +253,7 @@ void TClipPanel::setFadeOut(int kind, int seconds)
         FadeOutImage->clear();
     }
     FadeOutSpin->SetPosition(seconds);
-    FadeOutLabel->setText(QString::number(seconds));
+    FadeOutLabel->setText(QString::number(FadeOutSpin->Position()));
 }
 
 void TClipPanel::setPlaying(bool playing)

@@ -265,9 +265,12 @@ void TFmp3::SpeedButton1Click()
     m_temporary.clear();
     try {
         // A render under way is finished first: the export holds the whole montage.
-        m_montage->CompleteRender();
-        W3.SetWave(&m_montage->WT.Wave());
-        W3.Wave().ConvertToPCM(Stereo16bit44100Hz);
+        W3.SetWave(&m_montage->RenderedMontage());
+        // The encoder takes the samples as they are: a conversion that failed would be encoded as
+        // something else (a montage of over six and a half hours no longer fits in one wave).
+        if (!W3.Wave().ConvertToPCM(Stereo16bit44100Hz))
+            throw EMontageError("Le montage n'a pas pu être converti en stéréo 44100 Hz (il est sans doute "
+                                "trop long) : le fichier mp3 n'a pas été enregistré.");
         m_temporary = Mp3TemporaryWaveFile();
         W3.Wave().SaveToFile(m_temporary);
         W3.Wave().Clear();

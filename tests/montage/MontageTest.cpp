@@ -1084,4 +1084,20 @@ TEST_F(MontageExportTest, TargetThatCannotBeReplacedIsLeftIntact)
     EXPECT_EQ(entries, (std::vector<fs::path>{"montage.wav", "premier.wav"}));
 }
 
+TEST_F(MontageExportTest, AMontageWithoutSoundIsRefusedAndNothingIsWritten)
+{
+    // A first clip with no wave at all, or one with a format but no sample.
+    AddSamples("vide", {});
+    const std::string path = (dir / "montage.wav").string();
+    for (const bool invalid : {false, true}) {
+        if (invalid)
+            montage.ClipAt(0)->Storage.Wave().Clear();
+        montage.RestartRender();
+        EXPECT_EQ(CreateErrorOf(montage, path),
+                  "other error: Le montage ne contient aucun son : rien n'a été exporté.");
+        EXPECT_TRUE(Entries(dir).empty());
+        EXPECT_TRUE(montage.WaveExportFileName.empty());
+    }
+}
+
 } // namespace

@@ -822,7 +822,7 @@ TEST_F(ProjectFileTest, FadeKindsOutsideTheirRangeBecomeNone)
     EXPECT_TRUE(montage.RenderFinished);
 }
 
-TEST_F(ProjectFileTest, SourcesThatAreNotWavesGiveEmptyClips)
+TEST_F(ProjectFileTest, SourcesThatAreNotWavesAreToldAndLeftOut)
 {
     const Samples s = Staircase(2205);
     const std::string text = Path("notes.txt");
@@ -839,13 +839,14 @@ TEST_F(ProjectFileTest, SourcesThatAreNotWavesGiveEmptyClips)
         Record({B("Bon"), B(good), 0, 100, 1, 1, 1000, 1000, 3}),
     }));
 
-    EXPECT_EQ(messages, std::vector<std::string>{NotFound(missing)});
-    ASSERT_EQ(Titles(), (std::vector<std::string>{"Texte", "Dossier", "Bon"}));
-    for (int p = 0; p < 2; ++p) {
-        EXPECT_FALSE(At(p).Storage.Wave().Valid()) << p;
-        EXPECT_EQ(At(p).Storage.Wave().Size(), 0U) << p;
-    }
-    EXPECT_EQ(SamplesOf(At(2).Storage.Wave()), s);
+    const auto notASound = [](const std::string& title, const std::string& path) {
+        return "L'extrait « " + title + " » n'a pas été chargé : le fichier " + path +
+               " n'est pas un fichier son lisible.";
+    };
+    EXPECT_EQ(messages, (std::vector<std::string>{notASound("Texte", text), notASound("Dossier", folder),
+                                                  NotFound(missing)}));
+    ASSERT_EQ(Titles(), std::vector<std::string>{"Bon"});
+    EXPECT_EQ(SamplesOf(At(0).Storage.Wave()), s);
     EXPECT_EQ(restarted, 1);
     montage.CompleteRender();
     EXPECT_TRUE(montage.RenderFinished);

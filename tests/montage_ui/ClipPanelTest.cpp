@@ -17,6 +17,7 @@
 #include <QToolTip>
 #include <gtest/gtest.h>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -257,6 +258,14 @@ TEST_F(ClipPanelTest, FadeSettersShowTheKindsPictureAndTheSeconds)
     // The two ends are independent.
     EXPECT_EQ(pixel(panel->FadeInImage, {12, 12}), centre(2));
     EXPECT_EQ(panel->FadeInSpin->Position(), 4);
+    // Seconds a project file may hold beyond the spinner's range: the label says where the spinner is.
+    for (const auto& [seconds, shown] : {std::pair{7, 5}, std::pair{0, 1}, std::pair{-3, 1}}) {
+        panel->setFadeIn(0, seconds);
+        panel->setFadeOut(0, seconds);
+        EXPECT_EQ(panel->FadeInLabel->text(), QString::number(shown)) << seconds;
+        EXPECT_EQ(panel->FadeOutLabel->text(), QString::number(shown)) << seconds;
+        EXPECT_EQ(panel->FadeInSpin->Position(), shown);
+    }
 }
 
 TEST_F(ClipPanelTest, UpDownStepsWithinItsLimitsAndReportsEveryClick)

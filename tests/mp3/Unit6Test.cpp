@@ -480,4 +480,25 @@ TEST_F(Mp3DialogTest, TemporaryFileIsOneFixedPathInAPrivateFolder)
     EXPECT_THROW(Mp3TemporaryWaveFile(), EFCreateError);
 }
 
+TEST_F(Mp3DialogTest, AMontageTheConversionRefusesIsNotEncoded)
+{
+    // A montage the conversion to stereo 44100 Hz cannot take (in the program: one of over six and a
+    // half hours); here, a render that is not PCM.
+    addClips(1);
+    montage.CompleteRender();
+    TWaveFormatEx floats = PcmFormat(1, 22050, 32);
+    floats.wFormatTag = 3;
+    montage.WT.SetWave(MakeWave(floats, Bytes(4 * 22050, 0)).get());
+    dialog.PrepareExport(montage);
+    dialog.Lmp3->setText(target("montage.mp3"));
+    dialog.show();
+    EXPECT_EQ(failureOf(),
+              "Le montage n'a pas pu être converti en stéréo 44100 Hz (il est sans doute trop long) : "
+              "le fichier mp3 n'a pas été enregistré.");
+    EXPECT_EQ(entries(dir), std::vector<std::string>{"cache"});
+    EXPECT_FALSE(fs::exists(temporaryWave()));
+    EXPECT_FALSE(dialog.Exporting());
+    EXPECT_TRUE(dialog.isVisible());
+}
+
 } // namespace
