@@ -28,6 +28,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
+#include <limits>
 
 namespace {
 
@@ -479,10 +480,10 @@ void TDepart::createMenu()
 void TDepart::FormCreate(const QRect& workArea)
 {
     m_editor.RecordingLoaded = false;
-    // The work area's right and bottom edges become the window's width and height, as the layout
-    // below expects, wherever the area starts.
-    const int W = workArea.x() + workArea.width();
-    const int H = workArea.y() + workArea.height() - 1;
+    // The window fills the work area, one pixel short of its bottom, wherever the area starts: a top bar
+    // or a dock at the left must not push the status line below the screen.
+    const int W = workArea.width();
+    const int H = workArea.height() - 1;
     m_outerSize = QSize(W, H);
     setFixedSize(W, H);
     move(workArea.topLeft());
@@ -654,7 +655,8 @@ void TDepart::BjoueVClick()
         APS.SetWave(&m_editor.WS1.Wave());
         const auto [a, b] = m_editor.SelectionMs();
         TWave& copy = APS.Wave();
-        copy.Delete(b, copy.Duration() > b ? copy.Duration() - b : 0);
+        // Everything after the selection goes, including the samples of a last partial millisecond.
+        copy.Delete(b, std::numeric_limits<std::uint32_t>::max() - b);
         copy.Delete(0, a);
         APS.SetActive(true);
         BjoueV->setIcon(Pause);
@@ -971,11 +973,24 @@ void TDepart::TitleDblClick(int position)
 
 void TDepart::DeleteClick(int position)
 {
+    const Tsample* asked = m_montage.ClipAt(position);
+    if (!asked)
+        return;
+    const int slot = asked->Slot;
     if (!AskYesNo(QStringLiteral("CONFIRMATION"),
                   QStringLiteral("Etes-vous sûr de vouloir supprimer cette séquence?")))
         return;
+    // While the question was open an earlier deletion may have run and moved this clip, or be still
+    // waiting: the clip is found again by its slot, after the earlier one is done.
+    if (Tdel->isActive()) {
+        if (m_montage.ClipAt(m_montage.PendingDelete) == asked)
+            return; // already on its way
+        TdelTimer();
+    }
+    if (m_montage.ClipSlots[static_cast<std::size_t>(slot)].get() != asked)
+        return;
     // Not here: this runs inside the clip's own button, whose panel the deletion destroys.
-    m_montage.PendingDelete = position;
+    m_montage.PendingDelete = asked->Position;
     Tdel->start();
 }
 
@@ -1076,12 +1091,24 @@ void TDepart::BnewClick()
 {
     if (!ConfirmUnsaved(QStringLiteral("Le montage en cours n'a pas été enregistré. Continuer quand même ?")))
         return;
+    clearMontage();
+    m_montage.MontageSaved = true;
+}
+
+void TDepart::clearMontage()
+{
+    // The montage and its clips stop before they go, and their buttons come back to rest.
+    stopPlayer(BjT, AP3, Ijjaune);
     if (AP2.Active())
         AP2.SetActive(false);
     m_montage.FreeAllClips();
+    showEmptyMontage();
+}
+
+void TDepart::showEmptyMontage()
+{
     BjT->setEnabled(false);
     Label12->setText(QString());
-    m_montage.MontageSaved = true;
     montageControlsEnabled(false);
     PB2->Blank(QColor(255, 255, 210));
     resizeStrip();
@@ -1100,17 +1127,20 @@ void TDepart::SpeedButton1Click()
 void TDepart::OpenProject(const QString& fileName)
 {
     const BusyCursor busy;
-    if (AP2.Active())
-        AP2.SetActive(false);
-    m_montage.FreeAllClips();
-    resizeStrip();
+    // The whole file is read first: one that cannot be read, or that ends inside a record, leaves the
+    // montage on screen as it was.
+    TMemoryStream file;
+    ReadProjectFile(QFile::encodeName(fileName).toStdString(), file);
+    clearMontage();
     const auto showMessage = [](const std::string& text) { ShowMessage(QString::fromStdString(text)); };
     try {
-        LoadProject(m_montage, QFile::encodeName(fileName).toStdString(), showMessage);
+        LoadProjectFromStream(m_montage, file, showMessage);
     } catch (...) {
         resizeStrip(); // the clips read before the error stay in the strip
         throw;
     }
+    if (m_montage.ClipCount == 0)
+        showEmptyMontage();
     resizeStrip();
 }
 

@@ -192,6 +192,9 @@ private:
     void setupMontage();
     void montageControlsEnabled(bool enabled);
     void resizeStrip();
+    // Stops the montage's players and frees every clip; the band then shows an empty montage.
+    void clearMontage();
+    void showEmptyMontage();
 
     QWidget* m_recordingWindow = nullptr;
     QWidget* m_helpWindow = nullptr;

@@ -105,6 +105,9 @@ TEST_P(LayoutTest, FollowsTheWorkArea)
     EXPECT_EQ(w.Label2->x(), e.label2);
     EXPECT_EQ(w.Label1->x(), e.label1);
     EXPECT_EQ(w.Editor().BoxWidth, e.pbWidth);
+    // The whole window, and the status line in it, lie within the work area.
+    EXPECT_TRUE(e.workArea.contains(w.frameGeometry()));
+    EXPECT_TRUE(e.workArea.contains(QRect(w.Laide->mapToGlobal(QPoint(0, 0)), w.Laide->size())));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -128,24 +131,41 @@ INSTANTIATE_TEST_SUITE_P(
                  1134,
                  885,
                  812},
-        // A task bar at the left and at the top: the right and bottom edges still give the size.
-        Expected{{100, 50, 1024, 700},
-                 {1124, 749},
-                 1100,
-                 1056,
-                 677,
-                 273,
-                 1088,
-                 1105,
-                 1015,
-                 966,
-                 917,
-                 852,
-                 549,
-                 1083,
-                 978,
-                 729,
-                 656}));
+        // A top bar (GNOME's), then a dock at the left: the window fills the area, not more.
+        Expected{{0, 32, 1366, 736},
+                 {1366, 735},
+                 1342,
+                 1298,
+                 663,
+                 259,
+                 1330,
+                 1347,
+                 1257,
+                 1208,
+                 1159,
+                 1094,
+                 670,
+                 1325,
+                 1220,
+                 971,
+                 898},
+        Expected{{64, 0, 1302, 768},
+                 {1302, 767},
+                 1278,
+                 1234,
+                 695,
+                 291,
+                 1266,
+                 1283,
+                 1193,
+                 1144,
+                 1095,
+                 1030,
+                 638,
+                 1261,
+                 1156,
+                 907,
+                 834}));
 
 TEST_F(MainWindowTest, StartsWithEmptyLabelsAndTheSaveCommandsDisabled)
 {

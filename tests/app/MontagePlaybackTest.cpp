@@ -243,4 +243,90 @@ TEST_F(MontagePlaybackTest, SaveThenOpenGivesTheSameStrip)
                                      "depuis la dernière sauvegarde."));
 }
 
+TEST_F(MontagePlaybackTest, AProjectThatCannotBeOpenedLeavesTheMontageAsItWas)
+{
+    clip("A", 22050);
+    clip("B", 11025);
+    TMontage& m = window->Montage();
+    window->SaveProjectAs(QString::fromStdString(folder + "bon.snt"));
+    std::ifstream in(folder + "bon.snt", std::ios::binary);
+    const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(folder + "court.snt", std::ios::binary) << whole.substr(0, 332 + 100);
+    m.MontageSaved = false;
+    for (const std::string name : {"absent.snt", "court.snt", ""}) {
+        SCOPED_TRACE(name);
+        EXPECT_ANY_THROW(window->OpenProject(QString::fromStdString(folder + name)));
+        ASSERT_EQ(m.ClipCount, 2);
+        EXPECT_EQ(m.ClipAt(0)->Title, "A");
+        EXPECT_EQ(m.ClipAt(1)->Title, "B");
+        EXPECT_NE(window->PanelAt(1), nullptr);
+        EXPECT_FALSE(m.MontageSaved);
+    }
+}
+
+TEST_F(MontagePlaybackTest, OpeningAProjectThatEndsWithNoClipShowsAnEmptyMontage)
+{
+    clip("A", 22050);
+    window->SaveProjectAs(QString::fromStdString(folder + "seul.snt"));
+    window->Montage().CompleteRender();
+    ASSERT_TRUE(window->BjT->isEnabled());
+    ASSERT_FALSE(window->Label12->text().isEmpty());
+    std::remove((folder + "A.wav").c_str());
+    window->OpenProject(QString::fromStdString(folder + "seul.snt"));
+    EXPECT_EQ(window->Montage().ClipCount, 0);
+    EXPECT_FALSE(window->BjT->isEnabled());
+    EXPECT_TRUE(window->Label12->text().isEmpty());
+    EXPECT_FALSE(window->Bwave->isEnabled());
+    EXPECT_EQ(window->PB2->grab().toImage().pixelColor(5, 5), QColor(255, 255, 210));
+}
+
+TEST_F(MontagePlaybackTest, NewAndOpenStopTheMontageBeingPlayed)
+{
+    clip("A", 22050 * 3);
+    window->SaveProjectAs(QString::fromStdString(folder + "m.snt"));
+    for (const bool open : {false, true}) {
+        SCOPED_TRACE(open ? "Ouvrir" : "Nouveau");
+        if (window->Montage().ClipCount == 0)
+            window->OpenProject(QString::fromStdString(folder + "m.snt"));
+        window->Montage().CompleteRender();
+        window->BjT->click();
+        pump();
+        ASSERT_TRUE(window->AP3.Active());
+        if (open)
+            window->OpenProject(QString::fromStdString(folder + "m.snt"));
+        else
+            window->BnewClick();
+        EXPECT_FALSE(window->AP3.Active());
+        EXPECT_EQ(TDepart::Tag(window->BjT), 0);
+        EXPECT_EQ(window->BjT->icon().cacheKey(), window->Ijjaune.cacheKey());
+    }
+    // Once the new montage is rendered, its button plays it.
+    window->Montage().CompleteRender();
+    ASSERT_TRUE(window->BjT->isEnabled());
+    window->BjT->click();
+    pump();
+    EXPECT_TRUE(window->AP3.Active());
+}
+
+TEST_F(MontagePlaybackTest, ASourceThatIsNotAWaveIsToldAndLeftOut)
+{
+    clip("Texte", 2205);
+    clip("Bon", 22050);
+    window->SaveProjectAs(QString::fromStdString(folder + "m.snt"));
+    std::ofstream(folder + "Texte.wav") << "Ceci n'est pas un son.";
+    window->OpenProject(QString::fromStdString(folder + "m.snt"));
+    TMontage& m = window->Montage();
+    ASSERT_EQ(m.ClipCount, 1);
+    EXPECT_EQ(m.ClipAt(0)->Title, "Bon");
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back().second,
+              QString::fromStdString("Sonalto : L'extrait « Texte » n'a pas été chargé : le fichier " +
+                                     folder + "Texte.wav n'est pas un fichier son lisible."));
+    // The montage holds the good clip, and exports it.
+    m.ExportWave(folder + "export.wav");
+    TWave exported;
+    exported.LoadFromFile(folder + "export.wav");
+    EXPECT_EQ(exported.DataSize(), 2U * 22050);
+}
+
 } // namespace

@@ -177,4 +177,33 @@ TEST_F(MontageWindowTest, ClosingTheWindowEndsTheRenderThreadCleanly)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
+TEST_F(MontageWindowTest, TheClipDeletedIsTheOneWhoseQuestionWasAnsweredYes)
+{
+    TMontage& m = window->Montage();
+    const auto titles = [&m] {
+        std::vector<std::string> out;
+        for (int p = 0; p < m.ClipCount; ++p)
+            out.push_back(m.ClipAt(p)->Title);
+        return out;
+    };
+    for (int i = 0; i < 5; ++i)
+        addAccepted(static_cast<std::uint32_t>(i) * 2205, static_cast<std::uint32_t>(i + 1) * 2205);
+    // "Extrait n° 1" goes; while the question about "n° 4" is open, that deletion runs and moves it left.
+    window->DeleteClick(0);
+    SetDialogHook([&m](DialogKind, const QString&, const QString&) {
+        return QTest::qWaitFor([&m] { return m.ClipCount == 4; }, 2000);
+    });
+    window->DeleteClick(3);
+    ASSERT_TRUE(QTest::qWaitFor([&m] { return m.ClipCount == 3; }, 2000));
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Extrait n° 2", "Extrait n° 3", "Extrait n° 5"}));
+    // Answered before the earlier deletion ran: both go, each the right one.
+    SetDialogHook([](DialogKind, const QString&, const QString&) { return true; });
+    window->DeleteClick(0);
+    window->DeleteClick(1);
+    ASSERT_TRUE(QTest::qWaitFor([&m] { return m.ClipCount == 1; }, 2000));
+    EXPECT_EQ(titles(), std::vector<std::string>{"Extrait n° 5"});
+    QTest::qWait(300);
+    EXPECT_EQ(m.ClipCount, 1);
+}
+
 } // namespace

@@ -246,4 +246,58 @@ TEST_F(SelectionTest, NothingHappensBeforeALoad)
     EXPECT_TRUE(shown.empty());
 }
 
+TEST_F(SelectionTest, TheSelectionPlaysToItsLastSampleAndNoFurther)
+{
+    // 44100 Hz: a millisecond is 44.1 samples, and the recording ends 20 samples after a whole one.
+    std::string pattern = testing::TempDir() + "sonalto-sel-XXXXXX";
+    const std::string path = std::string(mkdtemp(pattern.data())) + "/frac.wav";
+    const Bytes bytes = CanonicalWave(PcmFormat(1, 44100, 16), Staircase16(44100 + 20, 1));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(window->LoadRecording(QString::fromStdString(path)));
+    window->Editor().SelStart = 4410;
+    window->Editor().SelEnd = 22050; // 100 ms to 500 ms
+    window->BjoueV->click();
+    playToEnd(window->APS);
+    EXPECT_EQ(device->LastPlayed(), recording(4410, 22050));
+}
+
+struct WrongHeader
+{
+    const char* name;
+    std::uint32_t byteRate;
+    std::uint16_t blockAlign;
+};
+
+class WrongHeaderTest : public SelectionTest, public testing::WithParamInterface<WrongHeader>
+{
+};
+
+// A file whose byte rate or block alignment disagrees with its channels, bits and rate is read by those
+// three: it loads, shows its length and plays every sample.
+TEST_P(WrongHeaderTest, LoadsAndPlaysWhole)
+{
+    std::string pattern = testing::TempDir() + "sonalto-sel-XXXXXX";
+    const std::string path = std::string(mkdtemp(pattern.data())) + "/faux.wav";
+    TWaveFormatEx format = PcmFormat(1, 8000, 16);
+    format.nAvgBytesPerSec = GetParam().byteRate;
+    format.nBlockAlign = GetParam().blockAlign;
+    const Bytes bytes = CanonicalWave(format, Staircase16(8000, 1));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(window->LoadRecording(QString::fromStdString(path)));
+    EXPECT_EQ(window->Label1->text(), " 00-01.000 ");
+    EXPECT_EQ(window->Label11->text(), "8000 Hz 16 B");
+    window->BjoueB->click();
+    playToEnd(window->AP);
+    EXPECT_TRUE(shown.empty()) << shown.front().toStdString();
+    EXPECT_EQ(device->LastPlayed(), recording(0, 8000));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, WrongHeaderTest,
+    testing::Values(WrongHeader{"ZeroByteRate", 0, 2}, WrongHeader{"HugeByteRate", 0x80000000U, 2},
+                    WrongHeader{"SmallByteRate", 3, 2}, WrongHeader{"WrongBlockAlign", 16000, 4}),
+    [](const testing::TestParamInfo<WrongHeader>& info) { return std::string(info.param.name); });
+
 } // namespace
