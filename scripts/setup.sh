@@ -8,10 +8,12 @@ PACKAGES=(
   build-essential cmake pkg-config
   # windows, icons, printing of the help pages
   qt6-base-dev qt6-svg-dev fonts-dejavu-core fonts-liberation2
+  # Qt's own dialogs in French; the French locale (its separators are tested)
+  qt6-translations-l10n locales
   # sound devices and mixer, resampling, MP3
   libpulse-dev libasound2-dev libsoxr-dev libmp3lame-dev
   # tests: GoogleTest, a display for widget tests, a private sound server
-  libgtest-dev libgmock-dev xvfb xauth pulseaudio
+  libgtest-dev libgmock-dev xvfb xauth x11-utils pulseaudio
   # ALSA reaching that server (the ALSA mixer's tests run on its control device)
   libasound2-plugins
   # fuzzing the file readers (make fuzz)
@@ -27,15 +29,29 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "Installation des paquets manquants : ${missing[*]}"
 SUDO=()
 if [ "$(id -u)" -ne 0 ]; then
   SUDO=(sudo)
 fi
+
+# The French locale, generated once (the package only brings the means to make it).
+ensure_french_locale() {
+  if locale -a 2>/dev/null | grep -qi '^fr_FR\.utf-\?8$'; then
+    return
+  fi
+  echo "Création de la locale fr_FR.UTF-8"
+  "${SUDO[@]}" sed -i 's/^# *fr_FR.UTF-8 UTF-8/fr_FR.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^fr_FR.UTF-8 UTF-8' /etc/locale.gen || echo 'fr_FR.UTF-8 UTF-8' | "${SUDO[@]}" tee -a /etc/locale.gen >/dev/null
+  "${SUDO[@]}" locale-gen >/dev/null
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  ensure_french_locale
+  exit 0
+fi
+
+echo "Installation des paquets manquants : ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${SUDO[@]}" apt-get update -q
 "${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+ensure_french_locale
