@@ -16,6 +16,10 @@ PACKAGES=(
   libgtest-dev libgmock-dev xvfb xauth x11-utils pulseaudio
   # ALSA reaching that server (the ALSA mixer's tests run on its control device)
   libasound2-plugins
+  # the same tests on a private PipeWire server (its PulseAudio-compatible server)
+  pipewire pipewire-pulse wireplumber dbus
+  # the real program driven under X: a window manager, xdotool, screenshots, French speech to open
+  openbox xdotool imagemagick x11-apps espeak-ng
   # fuzzing the file readers (make fuzz)
   clang libclang-rt-14-dev
   # reference tools for the benchmarks
