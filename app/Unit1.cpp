@@ -518,10 +518,22 @@ void TDepart::FormCreate(const QRect& workArea)
 void TDepart::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    fitFrame();
+}
+
+void TDepart::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    // The window manager frames the window after it shows: the inside then moves within the frame.
+    fitFrame();
+}
+
+void TDepart::fitFrame()
+{
     // W and H are the outer size: once the window manager has framed the window, the inside gives up
     // what the frame takes, so that the whole window stays within the work area.
     const QSize frame = frameGeometry().size() - geometry().size();
-    if (frame.width() > 0 || frame.height() > 0)
+    if ((frame.width() > 0 || frame.height() > 0) && size() != m_outerSize - frame)
         setFixedSize(m_outerSize - frame);
 }
 

@@ -169,6 +169,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -195,6 +196,7 @@ private:
     // Stops the montage's players and frees every clip; the band then shows an empty montage.
     void clearMontage();
     void showEmptyMontage();
+    void fitFrame();
 
     QWidget* m_recordingWindow = nullptr;
     QWidget* m_helpWindow = nullptr;
