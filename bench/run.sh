@@ -21,3 +21,17 @@ else
     "$build/bench/bench_playback" "$data" || true
     "$build/bench/bench_recording" "$data" || true
 fi
+
+# The ends of a recording (the sound lost at the start and stop clicks), on both kinds of sound server the
+# desktops run: PulseAudio, and PipeWire through its PulseAudio-compatible server.
+for kind in pulse pipewire; do
+    script="scripts/$kind-test-server.sh"
+    server="$build/$kind-latency"
+    name=$([ "$kind" = pulse ] && echo PulseAudio || echo PipeWire)
+    if "$script" start "$server" && [ -S "$server/native" ]; then
+        PULSE_SERVER="unix:$server/native" "$build/bench/bench_record_latency" "$data" "$name" || true
+    else
+        echo "bench_record_latency: no private $name server here"
+    fi
+    "$script" stop "$server" || true
+done
