@@ -143,14 +143,13 @@ std::optional<Run> measure(TAudioPlayer& player, const std::string& file, int re
     recorder.Stop();
 
     const std::vector<std::int16_t> s = samplesOf(file);
-    // Leading samples without sound are not sound kept: the loss counts from the first one that is.
+    // Leading samples without sound hold nothing that was heard: the loss counts from the first one that
+    // has sound, and the silence is told apart.
     std::size_t first = 0;
     while (first < s.size() && std::abs(s[first]) < 2000)
         ++first;
     if (first >= s.size())
         return std::nullopt;
-    // Back to the start of the sweep's half-period that sample belongs to: the loss is measured from the
-    // silence's end, give or take a fraction of a millisecond.
     const std::optional<double> start = signalTimeOf(s, first, heardAtStart, true);
     const std::optional<double> stop = signalTimeOf(s, s.size() - 1, heardAtStop, false);
     if (!start || !stop)
@@ -243,8 +242,8 @@ int main(int argc, char* argv[])
     };
     row("sound lost after the start click (median)", median(starts));
     row("sound lost before the stop click (median)", median(stops));
-    std::printf("%-46s %7.1f ms   (included above)\n", "  of which: silence at the file's start",
-                median(silences));
+    std::printf("%-46s %7.1f ms   (added before the first sound, none of it missing)\n",
+                "silence at the file's start (median)", median(silences));
     std::printf("%-46s %s   (the player's position already counts the sink's)\n", "server latencies",
                 serverLatencies().c_str());
     std::printf("%-46s %zu of %d runs read back\n", "", starts.size(), kRuns);
