@@ -1,21 +1,18 @@
-// The MP3 export of a 30-minute montage the way the dialog runs it (the copy of the rendered montage
-// converted to stereo 16-bit 44 100 Hz, the temporary WAV file, the encoding at 320 kbit/s in quality
-// "Normal" with its progress bar, the rename), against the lame command at the same encoder level on the
+// The MP3 export of a 30-minute montage as the dialog and the command-line exporter run it (the copy of the
+// rendered montage converted to stereo 16-bit 44 100 Hz, the temporary WAV file, the encoding at 320 kbit/s
+// in quality "Normal", the rename), against the lame command at the same encoder level on the
 // same WAV file, in the same run. The export encodes plain stereo, so the fair reference is lame in plain
 // stereo (-m s); its default, joint stereo, is printed beside it for information only.
 //   bench_mp3 DATA_FOLDER
 #include "bench/BenchUtils.h"
 #include "montage/Montage.h"
-#include "mp3/ui/Unit6.h"
-#include "platform/ui/Application.h"
+#include "mp3/Mp3Export.h"
 
-#include <QComboBox>
-#include <QFile>
-#include <QLabel>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -70,10 +67,8 @@ int main(int argc, char* argv[])
         return 2;
     }
     const std::string folder = std::filesystem::absolute(argv[1]).string();
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     // The export's temporary file goes under the data folder, not into the user's cache.
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(QString::fromStdString(folder + "/cache")));
-    TApplication app(argc, argv);
+    ::setenv("XDG_CACHE_HOME", (folder + "/cache").c_str(), 1);
 
     TMontage montage;
     for (int c = 0; c < Clips; ++c) {
@@ -100,9 +95,8 @@ int main(int argc, char* argv[])
         writing = seconds([&] { copy.Wave().SaveToFile(wave); });
     }
 
-    TFmp3 dialog;
-    dialog.CBoxBitRate->setCurrentText(QStringLiteral("320"));
-    dialog.CBoxQuality->setCurrentText(QStringLiteral("Normal"));
+    TWaveStorage work;
+    TLameCoder coder;
     const std::string level = std::to_string(BE_QUALITY_LEVELS[BE_QUALITY_NORMAL]);
     const std::vector<std::string> command{"lame", "-m",  "s",       "-b", "320",
                                            "-q",   level, "--quiet", wave, lameOut};
@@ -114,10 +108,8 @@ int main(int argc, char* argv[])
     std::vector<double> lameTimes;
     std::vector<double> jointTimes;
     for (int run = 0; run < Runs; ++run) {
-        dialog.PrepareExport(montage);
-        dialog.Lmp3->setText(QString::fromStdString(ours));
-        dialog.show();
-        exportTimes.push_back(seconds([&] { dialog.SpeedButton1Click(); }));
+        exportTimes.push_back(
+            seconds([&] { ExportWaveAsMp3(montage.RenderedMontage(), ours, {}, work, coder); }));
         if (lameThere) {
             jointTimes.push_back(RunCommandSeconds(joint));
             lameTimes.push_back(RunCommandSeconds(command)); // last: its file is the one measured below
@@ -134,7 +126,7 @@ int main(int argc, char* argv[])
         Clips * ClipSeconds / 60, level.c_str());
     std::printf("%-44s %8.3f s\n", "  of which: copy and conversion", conversion);
     std::printf("%-44s %8.3f s\n", "  of which: temporary WAV file", writing);
-    PrintRow("ExportMp3 path (dialog's export)", oursMedian, lameMedian, "lame -m s -b 320 -q " + level,
+    PrintRow("ExportWaveAsMp3 (the dialog's export)", oursMedian, lameMedian, "lame -m s -b 320 -q " + level,
              1.15);
     if (lameThere)
         std::printf("%-44s %8.3f s   (joint stereo, for information: ratio %.2fx)\n",

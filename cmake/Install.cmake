@@ -2,7 +2,7 @@
 # desktop entry and an icon, so that the program appears in the desktop's menu.
 include(GNUInstallDirs)
 
-install(TARGETS sonalto RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS sonalto sonalto-export RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/aide DESTINATION ${CMAKE_INSTALL_DATADIR}/sonalto)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/sonalto.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

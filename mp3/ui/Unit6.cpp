@@ -7,7 +7,6 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QGroupBox>
@@ -15,12 +14,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QProgressBar>
-#include <QStandardPaths>
 #include <QToolButton>
-#include <cerrno>
-#include <cstdio>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -92,28 +86,6 @@ std::string fileNameOf(const QString& path)
 
 // ---- The save-file dialog -------------------------------------------------------------------------
 
-// ---- The temporary file ---------------------------------------------------------------------------
-
-std::string Mp3TemporaryWaveFile()
-{
-    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (base.isEmpty())
-        base = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const std::string folder = fileNameOf(base + QStringLiteral("/sonalto"));
-    std::string file = folder + "/tempo.wav";
-    if (base.isEmpty() || !QDir().mkpath(base))
-        throw EFCreateError(file);
-    // Nobody else may write into the folder: a file of ours there cannot be replaced by a link.
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        throw EFCreateError(file);
-    struct stat info = {};
-    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
-        throw EFCreateError(file);
-    if ((info.st_mode & 07777) != 0700 && ::chmod(folder.c_str(), 0700) != 0)
-        throw EFCreateError(file);
-    return file;
-}
-
 // ---- The dialog -----------------------------------------------------------------------------------
 
 TFmp3::TFmp3(QWidget* parent)
@@ -152,15 +124,17 @@ TFmp3::TFmp3(QWidget* parent)
     GroupBox1->setGeometry(8, 58, 201, 73);
     Label3 = label(GroupBox1, "Label3", QStringLiteral("Débit :"), {8, 20, 57, 21},
                    Qt::AlignRight | Qt::AlignVCenter);
-    CBoxBitRate = dropDownList(GroupBox1, "CBoxBitRate", {72, 20, 57, 21},
-                               {QStringLiteral("320"), QStringLiteral("256"), QStringLiteral("192"),
-                                QStringLiteral("160"), QStringLiteral("128"), QStringLiteral("96")});
+    QStringList bitrates;
+    for (const std::uint32_t rate : Mp3Bitrates)
+        bitrates << QString::number(rate);
+    CBoxBitRate = dropDownList(GroupBox1, "CBoxBitRate", {72, 20, 57, 21}, bitrates);
     Label2 = label(GroupBox1, "Label2", QStringLiteral("Kbit / s"), {136, 20, 57, 21});
     Label5 = label(GroupBox1, "Label5", QStringLiteral("Qualité :"), {8, 45, 57, 21},
                    Qt::AlignRight | Qt::AlignVCenter);
-    CBoxQuality = dropDownList(GroupBox1, "CBoxQuality", {72, 45, 81, 21},
-                               {QStringLiteral("Normal"), QStringLiteral("Faible"), QStringLiteral("Haute"),
-                                QStringLiteral("Voix")});
+    QStringList qualities;
+    for (const char* name : Mp3QualityNames)
+        qualities << QString::fromUtf8(name);
+    CBoxQuality = dropDownList(GroupBox1, "CBoxQuality", {72, 45, 81, 21}, qualities);
 
     SpeedButton1 = new QToolButton(this);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
@@ -184,7 +158,6 @@ TFmp3::TFmp3(QWidget* parent)
     SDM.DefaultExt = QStringLiteral("mp3");
 
     Lame.DefaultExt = ".mp3";
-    Lame.OnEndProcess = [this](TLameCoder*) { LameEndProcess(); };
     Lame.OnProgress = [this](TLameCoder*, std::uint16_t percent) { LameProgress(percent); };
 
     connect(SpeedButton4, &QToolButton::clicked, this, [this] { Guarded([&] { SpeedButton4Click(); }); });
@@ -260,39 +233,17 @@ void TFmp3::SpeedButton1Click()
 
     m_busy = std::make_unique<BusyCursor>();
     setExporting(true);
-    m_target = fileNameOf(Lmp3->text());
-    m_partial = m_target + ".sonalto-tmp";
-    m_temporary.clear();
     try {
         // A render under way is finished first: the export holds the whole montage.
-        W3.SetWave(&m_montage->RenderedMontage());
-        // The encoder takes the samples as they are: a conversion that failed would be encoded as
-        // something else (a montage of over six and a half hours no longer fits in one wave).
-        if (!W3.Wave().ConvertToPCM(Stereo16bit44100Hz))
-            throw EMontageError("Le montage n'a pas pu être converti en stéréo 44100 Hz (il est sans doute "
-                                "trop long) : le fichier mp3 n'a pas été enregistré.");
-        m_temporary = Mp3TemporaryWaveFile();
-        W3.Wave().SaveToFile(m_temporary);
-        W3.Wave().Clear();
-
-        Lame.InputFiles().clear();
-        Lame.OutputFiles().clear();
-        Lame.InputFiles().push_back(m_temporary);
-        Lame.OutputFiles().push_back(m_partial);
-        Lame.SetQuality(static_cast<MPEG_QUALITY>(CBoxQuality->currentIndex()));
-        Lame.SetBitrate(CBoxBitRate->currentText().toUInt());
-        try {
-            Lame.Encode();
-        } catch (const EFCreateError&) {
-            throw EFCreateError(m_target); // the name the user knows, not the one beside it
-        }
+        const TMp3Choice choice{CBoxBitRate->currentText().toUInt(),
+                                static_cast<MPEG_QUALITY>(CBoxQuality->currentIndex())};
+        ExportWaveAsMp3(m_montage->RenderedMontage(), fileNameOf(Lmp3->text()), choice, W3, Lame);
     } catch (...) {
-        removeExportFiles();
-        W3.Wave().Clear();
         setExporting(false);
         m_busy.reset();
         throw;
     }
+    LameEndProcess();
 }
 
 void TFmp3::LameProgress(std::uint16_t percent)
@@ -303,23 +254,8 @@ void TFmp3::LameProgress(std::uint16_t percent)
 void TFmp3::LameEndProcess()
 {
     m_busy.reset();
-    if (!m_temporary.empty())
-        ::unlink(m_temporary.c_str());
-    // The finished file takes the place of any previous one in one step.
-    if (!m_partial.empty() && std::rename(m_partial.c_str(), m_target.c_str()) != 0) {
-        ::unlink(m_partial.c_str());
-        throw EFCreateError(m_target);
-    }
     setExporting(false);
     done(Accepted);
-}
-
-void TFmp3::removeExportFiles()
-{
-    if (!m_partial.empty())
-        ::unlink(m_partial.c_str());
-    if (!m_temporary.empty())
-        ::unlink(m_temporary.c_str());
 }
 
 void TFmp3::setExporting(bool exporting)

@@ -5,6 +5,7 @@
 
 #include "audio/WaveStorage.h"
 #include "mp3/LameCoder.h"
+#include "mp3/Mp3Export.h"
 #include "platform/ui/Dialogs.h"
 
 #include <QDialog>
@@ -57,6 +58,7 @@ public:
     // The export. Its failures are raised to the caller once the export's files are cleaned away; the
     // dialog then stays open.
     void SpeedButton1Click();
+    // The end of a successful export: the cursor back, the dialog closed.
     void LameEndProcess();
     void LameProgress(std::uint16_t percent);
 
@@ -71,21 +73,12 @@ protected:
 
 private:
     void setExporting(bool exporting);
-    void removeExportFiles();
 
     TMontage* m_montage = nullptr;
     std::unique_ptr<BusyCursor> m_busy;
     bool m_exporting = false;
-    std::string m_target;    // the MP3 file asked for
-    std::string m_partial;   // the MP3 file being written beside it, renamed over it at the end
-    std::string m_temporary; // the WAV file the encoder reads
 };
 
 // The main window's MP3 export (the button Bmp3 and the menu item "Exporter le montage au format mp3"):
 // nothing for an empty montage, else the dialog proposes a name and shows modally.
 void ExportMp3(TFmp3& dialog, TMontage& montage);
-
-// The fixed temporary WAV file of the MP3 exports, inside a folder of the user's own under the user's cache
-// folder (the runtime folder without one), created with mode 0700 when missing. Raises EFCreateError when
-// that folder cannot be made or is not the user's own.
-std::string Mp3TemporaryWaveFile();
