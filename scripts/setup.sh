@@ -12,6 +12,9 @@ PACKAGES=(
   qt6-translations-l10n locales
   # sound devices and mixer, resampling, MP3
   libpulse-dev libasound2-dev libsoxr-dev libmp3lame-dev
+  # other sound formats to open (MP3, AAC, Ogg, Opus, FLAC...): FFmpeg's libraries, and its command to
+  # make the test files and to measure against
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
   # tests: GoogleTest, a display for widget tests, a private sound server
   libgtest-dev libgmock-dev xvfb xauth x11-utils pulseaudio
   # ALSA reaching that server (the ALSA mixer's tests run on its control device)
