@@ -6,7 +6,7 @@ RELEASE_DIR := build/release
 TEST_DIR := build/asan
 FUZZ_DIR := build/fuzz
 
-.PHONY: all setup release run test asan bench fuzz screenshots install clean format
+.PHONY: all setup release run test asan e2e e2e-program bench fuzz screenshots install clean format
 
 all: release
 
@@ -22,14 +22,24 @@ release: setup $(RELEASE_DIR)/CMakeCache.txt
 run: release
 	./$(RELEASE_DIR)/app/sonalto
 
+# The end-to-end tests drive the release program, as users run it.
+E2E_PROGRAM := $(CURDIR)/$(RELEASE_DIR)/app/sonalto
+
 $(TEST_DIR)/CMakeCache.txt: | setup
-	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DSONALTO_SANITIZE=ON
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DSONALTO_SANITIZE=ON -DSONALTO_E2E_PROGRAM=$(E2E_PROGRAM)
 
 asan: setup $(TEST_DIR)/CMakeCache.txt
 	cmake --build $(TEST_DIR) -j $(JOBS)
 
-test: asan
+e2e-program: setup $(RELEASE_DIR)/CMakeCache.txt
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target sonalto
+
+test: asan e2e-program
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Only the program driven under X on each private sound server (screenshots under build/asan/e2e-*).
+e2e: e2e-program $(TEST_DIR)/CMakeCache.txt
+	cd $(TEST_DIR) && ctest --output-on-failure -R '^e2e_'
 
 bench: release
 	bash bench/run.sh $(RELEASE_DIR)

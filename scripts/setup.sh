@@ -21,8 +21,9 @@ PACKAGES=(
   libasound2-plugins
   # the same tests on a private PipeWire server (its PulseAudio-compatible server)
   pipewire pipewire-pulse wireplumber dbus
-  # the real program driven under X: a window manager, xdotool, screenshots, French speech to open
-  openbox xdotool imagemagick x11-apps espeak-ng
+  # the real program driven under X: a window manager, xdotool, a French keyboard, screenshots, French
+  # speech to open, the sound server's own clients (pactl, paplay), and the driver's interpreter
+  openbox xdotool x11-xkb-utils imagemagick x11-apps espeak-ng pulseaudio-utils python3
   # fuzzing the file readers (make fuzz)
   clang libclang-rt-14-dev
   # reference tools for the benchmarks
