@@ -80,7 +80,12 @@ bool TEditor::AcceptFormat()
 
 TEditor::LoadResult TEditor::LoadRecording(const std::string& fileName)
 {
-    WStest.Wave().LoadFromFile(fileName);
+    TDecodeOptions options;
+    options.Progress = OnDecodeProgress;
+    if (const TSoundLoad read = LoadSoundFile(fileName, WStest.Wave(), options); read != TSoundLoad::Loaded) {
+        WStest.Wave().Clear();
+        return read == TSoundLoad::Cancelled ? LoadResult::Cancelled : LoadResult::Refused;
+    }
     bool accepted = false;
     try {
         accepted = AcceptFormat();

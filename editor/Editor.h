@@ -3,6 +3,7 @@
 // what this computes and forwards the user's commands to it.
 #pragma once
 
+#include "audio/SoundDecoder.h"
 #include "audio/WaveStorage.h"
 
 #include <cstdint>
@@ -45,7 +46,8 @@ public:
     enum class LoadResult
     {
         Loaded,
-        Refused
+        Refused,
+        Cancelled // by the answer of OnDecodeProgress
     };
 
     // The waveform box's size, set by the window that shows it.
@@ -70,10 +72,14 @@ public:
     std::int32_t AutoScrollDir = 0;
     TScrollBarState SB;
 
-    // Reads the file into the staging storage, folds it to 16-bit mono and, when it is one of the PCM
-    // formats, makes it the recording shown whole and selected whole. A refused file leaves the previous
-    // recording as it was; an unreadable one raises the stream's error, with the same guarantee.
+    // Reads the file into the staging storage (a wave of 8- or 16-bit PCM as it stands, any other sound
+    // file decoded), folds it to 16-bit mono and, when it is one of the PCM formats, makes it the recording
+    // shown whole and selected whole. A refused or cancelled file leaves the previous recording as it was;
+    // an unreadable one raises the stream's error (a decode too long for a wave ESoundTooLongError), with
+    // the same guarantee.
     LoadResult LoadRecording(const std::string& fileName);
+    // Told during a decode; answering false cancels the load.
+    TDecodeProgress OnDecodeProgress;
     // Called when an accepted file is about to replace the recording (players reading it stop here).
     std::function<void()> OnReplacingRecording;
     // Whether the staged wave is one of the PCM formats; folds stereo to mono whatever the answer.
