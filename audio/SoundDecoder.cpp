@@ -562,8 +562,11 @@ TSoundLoad DecodeSoundBytes(const void* data, std::size_t size, TWave& wave, con
     return decode(input, nameHint, nameHint, wave, options);
 }
 
-TSoundLoad LoadSoundFile(const std::string& fileName, TWave& wave, const TDecodeOptions& options)
+TSoundLoad LoadSoundFile(const std::string& fileName, TWave& wave, const TDecodeOptions& options,
+                         bool* decoded)
 {
+    if (decoded)
+        *decoded = false;
     if (startsAsRiffWave(fileName)) {
         TWave staged;
         staged.LoadFromFile(fileName);
@@ -573,5 +576,7 @@ TSoundLoad LoadSoundFile(const std::string& fileName, TWave& wave, const TDecode
             return TSoundLoad::Loaded;
         }
     }
+    if (decoded)
+        *decoded = true;
     return DecodeSoundFile(fileName, wave, options);
 }

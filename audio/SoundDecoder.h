@@ -58,5 +58,7 @@ TSoundLoad DecodeSoundBytes(const void* data, std::size_t size, TWave& wave,
                             const TDecodeOptions& options = {}, const std::string& nameHint = {});
 
 // Reads any sound file into wave: a RIFF WAVE of 8- or 16-bit PCM as its bytes stand, anything else through
-// DecodeSoundFile. The wave changes only when the result is Loaded; the errors are DecodeSoundFile's.
-TSoundLoad LoadSoundFile(const std::string& fileName, TWave& wave, const TDecodeOptions& options = {});
+// DecodeSoundFile (and then *decoded, when given, is set). The wave changes only when the result is Loaded;
+// the errors are DecodeSoundFile's.
+TSoundLoad LoadSoundFile(const std::string& fileName, TWave& wave, const TDecodeOptions& options = {},
+                         bool* decoded = nullptr);

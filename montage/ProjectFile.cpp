@@ -185,50 +185,115 @@ bool pathExists(const std::string& path, struct stat& st)
     return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0;
 }
 
+// The last source that had to be decoded, kept while a project loads: the clips cut from one recording
+// cost one decode, not one each.
+struct DecodedSource
+{
+    std::string path;
+    TWave wave;
+};
+
+enum class CutResult
+{
+    Cut,
+    Unreadable,
+    Cancelled
+};
+
+// The source's samples up to a byte count, as a wave of their own: what deleting everything after them would
+// leave, without copying the rest first.
+void copyFirstBytes(TWave& wave, const TWave& source, std::uint64_t count)
+{
+    RiffChunkInfo riff;
+    RiffChunkInfo data;
+    auto handle = BeginStreamWave(wave, *source.WaveFormat(), riff, data);
+    if (!handle)
+        throw std::bad_alloc();
+    wave.SetCapacity(static_cast<std::size_t>(handle->Offset() + count + 1));
+    if (handle->Write(source.Data(), static_cast<std::size_t>(count)) != static_cast<std::int64_t>(count) ||
+        !EndWaveWriting(std::move(handle), riff, data))
+        throw std::bad_alloc();
+    wave.SetPosition(0);
+}
+
 // The clip's audio: the stretch [startMs, startMs + lengthMs) of the source, limited to what the source
-// holds, in the montage's format. False, with an empty wave, when the source cannot be read as a wave
-// of PCM sound.
-bool cutFromSource(TWave& wave, const std::string& path, const struct stat& st, std::int32_t startMs,
-                   std::int32_t lengthMs)
+// holds, in the montage's format. Unreadable, with an empty wave, when the source cannot be read as a wave
+// of PCM sound or decoded into one.
+CutResult cutFromSource(TWave& wave, const std::string& path, const struct stat& st, std::int32_t startMs,
+                        std::int32_t lengthMs, DecodedSource& decoded, const TDecodeOptions& options)
 {
     wave.Clear();
     // Only regular files are read: opening a pipe or a device could wait for ever or never end.
-    if (S_ISREG(st.st_mode)) {
-        try {
-            wave.LoadFromFile(path);
-        } catch (const EStreamError&) {
-            wave.Clear();
-        } catch (const std::bad_alloc&) {
-            wave.Clear();
+    if (!S_ISREG(st.st_mode))
+        return CutResult::Unreadable;
+    try {
+        if (decoded.path != path) {
+            decoded.path.clear();
+            decoded.wave.Clear();
+            TWave whole;
+            bool wasDecoded = false;
+            const TSoundLoad read = LoadSoundFile(path, whole, options, &wasDecoded);
+            if (read == TSoundLoad::Cancelled)
+                return CutResult::Cancelled;
+            if (read != TSoundLoad::Loaded)
+                return CutResult::Unreadable;
+            if (wasDecoded) {
+                // Folded to mono first, as the editor shows it: the stretch is then cut from the very samples
+                // the extract was cut from.
+                if (const TWaveFormatEx* format = whole.WaveFormat(); format && format->nChannels == 2) {
+                    TWaveFormatEx mono = *format;
+                    mono.nChannels = 1;
+                    mono.nBlockAlign = 2;
+                    mono.nAvgBytesPerSec = mono.nSamplesPerSec * 2;
+                    whole.ConvertToPCM(WaveFormatToPCMFormat(&mono));
+                }
+                decoded.path = path;
+                decoded.wave.SwapContent(whole);
+            } else {
+                wave.SwapContent(whole); // a wave, cut as it always was
+            }
         }
+        const bool fromDecoded = decoded.path == path;
+        const TWave& source = fromDecoded ? decoded.wave : wave;
+        if (!fromDecoded)
+            wave.RepairPCMFormat();
+        if (source.PCMFormat() == nonePCM) {
+            wave.Clear();
+            return CutResult::Unreadable;
+        }
+        // Durations are whole milliseconds, rounded: the samples after the last whole one belong to the
+        // stretch only when it runs to the end of the source.
+        constexpr auto everything = std::numeric_limits<std::uint32_t>::max();
+        const std::int64_t duration = source.Duration();
+        const std::int64_t start = std::clamp<std::int64_t>(startMs, 0, duration);
+        const std::int64_t end =
+            std::clamp<std::int64_t>(static_cast<std::int64_t>(startMs) + lengthMs, start, duration);
+        if (fromDecoded)
+            copyFirstBytes(wave, source,
+                           end < duration
+                               ? std::min<std::uint64_t>(source.MsToBytes(static_cast<std::uint32_t>(end)),
+                                                         source.DataSize())
+                               : source.DataSize());
+        else if (end < duration)
+            wave.Delete(static_cast<std::uint32_t>(end), everything);
+        if (start == duration) {
+            // The stretch starts where the source ends: every sample goes, the format stays.
+            if (wave.Duration() > 0)
+                wave.Delete(0, everything);
+        } else if (start > 0) {
+            wave.Delete(0, static_cast<std::uint32_t>(start));
+        }
+        if (!wave.ConvertToPCM(MontageFormat)) {
+            wave.Clear();
+            return CutResult::Unreadable;
+        }
+        wave.TrimToData();
+        return CutResult::Cut;
+    } catch (const EStreamError&) {
+    } catch (const std::bad_alloc&) {
     }
-    wave.RepairPCMFormat();
-    if (wave.PCMFormat() == nonePCM) {
-        wave.Clear();
-        return false;
-    }
-    // Durations are whole milliseconds, rounded: the samples after the last whole one belong to the
-    // stretch only when it runs to the end of the source.
-    constexpr auto everything = std::numeric_limits<std::uint32_t>::max();
-    const std::int64_t duration = wave.Duration();
-    const std::int64_t start = std::clamp<std::int64_t>(startMs, 0, duration);
-    const std::int64_t end =
-        std::clamp<std::int64_t>(static_cast<std::int64_t>(startMs) + lengthMs, start, duration);
-    if (end < duration)
-        wave.Delete(static_cast<std::uint32_t>(end), everything);
-    if (start == duration) {
-        // The stretch starts where the source ends: every sample goes, the format stays.
-        if (wave.Duration() > 0)
-            wave.Delete(0, everything);
-    } else if (start > 0) {
-        wave.Delete(0, static_cast<std::uint32_t>(start));
-    }
-    if (!wave.ConvertToPCM(MontageFormat)) {
-        wave.Clear();
-        return false;
-    }
-    wave.TrimToData();
-    return true;
+    wave.Clear();
+    return CutResult::Unreadable;
 }
 
 std::string missingSourceMessage(const std::string& path)
@@ -378,13 +443,24 @@ void SaveProject(TMontage& montage, const std::string& fileName)
     montage.MontageSaved = true;
 }
 
-void LoadProjectFromStream(TMontage& montage, TStream& stream,
-                           const std::function<void(const std::string&)>& showMessage)
+bool LoadProjectFromStream(TMontage& montage, TStream& stream,
+                           const std::function<void(const std::string&)>& showMessage,
+                           const TDecodeProgress& progress)
 {
     const auto tell = [&](const std::string& text) {
         if (showMessage)
             showMessage(text);
     };
+    DecodedSource decoded;
+    TDecodeOptions options;
+    bool cancelled = false;
+    // The whole load's share done: the records before this one, and this one's decode.
+    const double records = std::max<double>(1, static_cast<double>(stream.Size() / ClipRecordSize));
+    if (progress)
+        options.Progress = [&](double done) {
+            const double before = static_cast<double>(stream.Position() / ClipRecordSize) - 1;
+            return progress(std::clamp((before + done) / records, 0.0, 1.0));
+        };
     try {
         while (stream.Position() < stream.Size()) {
             if (montage.ClipCount >= MaxClips || montage.FirstFreeSlot() < 0) {
@@ -421,7 +497,13 @@ void LoadProjectFromStream(TMontage& montage, TStream& stream,
             // A clip in another format than the montage's would be refused by the render, and would
             // empty the whole montage if it came first: such a source is told and left out.
             TWave audio;
-            if (!cutFromSource(audio, path, st, record.StartMs, record.LengthMs)) {
+            const CutResult cut =
+                cutFromSource(audio, path, st, record.StartMs, record.LengthMs, decoded, options);
+            if (cut == CutResult::Cancelled) {
+                cancelled = true;
+                break;
+            }
+            if (cut == CutResult::Unreadable) {
                 tell(unreadableSourceMessage(record.Title, path));
                 continue;
             }
@@ -441,9 +523,11 @@ void LoadProjectFromStream(TMontage& montage, TStream& stream,
     montage.RelayoutStrip();
     if (montage.ClipCount > 0)
         montage.RestartRender();
-    montage.MontageSaved = true;
+    // A montage cut short is not the file's: closing it without saving deserves the question.
+    montage.MontageSaved = !cancelled;
     if (montage.OnClipsPresent)
         montage.OnClipsPresent(montage.ClipCount > 0);
+    return !cancelled;
 }
 
 void ReadProjectFile(const std::string& fileName, TMemoryStream& file)
@@ -453,10 +537,10 @@ void ReadProjectFile(const std::string& fileName, TMemoryStream& file)
         throw EReadPastEndError();
 }
 
-void LoadProject(TMontage& montage, const std::string& fileName,
-                 const std::function<void(const std::string&)>& showMessage)
+bool LoadProject(TMontage& montage, const std::string& fileName,
+                 const std::function<void(const std::string&)>& showMessage, const TDecodeProgress& progress)
 {
     TMemoryStream file;
     file.LoadFromFile(fileName);
-    LoadProjectFromStream(montage, file, showMessage);
+    return LoadProjectFromStream(montage, file, showMessage, progress);
 }

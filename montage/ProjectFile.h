@@ -1,9 +1,10 @@
 // The montage's project file (.snt): one record of 332 bytes per clip, in strip order, with no header.
 // Integers are 32-bit signed little-endian; the title and the source path are length-prefixed strings in
 // Windows-1252, or in UTF-8 when Windows-1252 cannot hold them. The audio is not stored: loading cuts each
-// clip again from its source file.
+// clip again from its source file, whatever its sound format.
 #pragma once
 
+#include "audio/SoundDecoder.h"
 #include "montage/Montage.h"
 #include "platform/Stream.h"
 
@@ -97,17 +98,22 @@ TClipRecord DecodeClipRecord(const std::uint8_t* bytes);
 // EWriteError) the previous file and the montage are left as they were.
 void SaveProject(TMontage& montage, const std::string& fileName);
 
-// Appends the clips of a project to a montage already freed, cutting each one from its source file.
-// A missing source, or one that is not a readable wave, is told through showMessage (naming the file, and
+// Appends the clips of a project to a montage already freed, cutting each one from its source file, a wave
+// or any sound file the decoder reads (decoded once for all the clips cut from it in a row).
+// A missing source, or one that is not a readable sound, is told through showMessage (naming the file, and
 // the clip for the latter) and its record left out. Records beyond the strip's capacity are left out with one
 // message. A stream ending inside a record throws EReadPastEndError after keeping the clips read before it;
-// the render is then not restarted. On success: RelayoutStrip, RestartRender (when there are clips),
-// MontageSaved := true and OnClipsPresent.
-void LoadProjectFromStream(TMontage& montage, TStream& stream,
-                           const std::function<void(const std::string&)>& showMessage);
+// the render is then not restarted. progress is told the share of the whole load done while sources are
+// decoded; its answer false stops the load there, keeping the clips read before and leaving MontageSaved
+// false, and the result is then false. Otherwise: RelayoutStrip, RestartRender (when there are clips),
+// MontageSaved := true and OnClipsPresent, and the result is true.
+bool LoadProjectFromStream(TMontage& montage, TStream& stream,
+                           const std::function<void(const std::string&)>& showMessage,
+                           const TDecodeProgress& progress = {});
 // Reads a whole project file, so that nothing need change before it is known to be complete: a file that
 // cannot be read throws EFOpenError (or EReadError), one that ends inside a record EReadPastEndError.
 void ReadProjectFile(const std::string& fileName, TMemoryStream& file);
 // The same from a file; a file that cannot be read throws EFOpenError (or EReadError) and changes nothing.
-void LoadProject(TMontage& montage, const std::string& fileName,
-                 const std::function<void(const std::string&)>& showMessage);
+bool LoadProject(TMontage& montage, const std::string& fileName,
+                 const std::function<void(const std::string&)>& showMessage,
+                 const TDecodeProgress& progress = {});
