@@ -482,14 +482,14 @@ def block_levels(samples, rate=22050, ms=50):
     return levels
 
 
-def sox_stats(path):
-    r = subprocess.run(["sox", path, "-n", "stats"], capture_output=True, text=True)
+def sox_stats(path, *effects):
+    r = subprocess.run(["sox", path, "-n", *effects, "stats"], capture_output=True, text=True)
     stats = {}
     for line in r.stderr.splitlines():
         m = re.match(r"^(.*?)\s{2,}(-?[\d.]+|-inf)", line)
         if m:
             stats[m.group(1).strip()] = float(m.group(2))
-    r = subprocess.run(["sox", path, "-n", "stat"], capture_output=True, text=True)
+    r = subprocess.run(["sox", path, "-n", *effects, "stat"], capture_output=True, text=True)
     m = re.search(r"Rough\s+frequency:\s+(-?\d+)", r.stderr)
     stats["frequency"] = int(m.group(1)) if m else None
     return stats
@@ -730,6 +730,12 @@ def drive(s):
     player = s.start("paplay", ["paplay", "--device=" + sink, tone], s.sound_env, log="paplay.log")
     wait_for("le la 440 n'arrive pas au serveur son", lambda: s.streams_of("sink-inputs", player.pid), 5)
     monitor = s.monitor_of(sink)
+    # What any client records of that monitor in mono: servers fold stereo to mono each their own way
+    # (PulseAudio averages the channels, PipeWire keeps their power, 3 dB louder).
+    reference = s.path("reference-parecord.wav")
+    folded = s.start("parecord", ["parecord", "--device=" + monitor["name"], "--channels=1", "--rate=22050",
+                                  "--format=s16le", "--file-format=wav", reference], s.sound_env,
+                     log="parecord.log")
     main_window.record()
     rec, (rx, ry, _, _) = s.wait_window("Enregistrement", size=(288, 144))
     s.click(rx + 8 + 64 + 80, ry + 8 + 20 + 10)  # the source list
@@ -760,27 +766,31 @@ def drive(s):
     wait_for("l'enregistrement ne s'arrête pas sur le serveur son",
              lambda: not s.streams_of("source-outputs", s.app.pid), 5)
     wait_for("le fichier enregistré n'est pas complet", lambda: complete_wave(recording), FILE_TIMEOUT)
+    s.stop(folded)
     s.stop(player)
     clicked = stopped - began
     rec_seconds, rec_rate, rec_channels, _ = wave_info(recording)
     check(abs(rec_seconds - clicked) <= 0.1,
           f"l'enregistrement dure {rec_seconds:.3f} s pour {clicked:.3f} s entre les deux clics")
     stats = sox_stats(recording)
-    expected_rms = 20 * math.log10(TONE_AMPLITUDE / math.sqrt(2))
-    check(abs(stats["RMS lev dB"] - expected_rms) <= 1.5,
-          f"niveau enregistré {stats['RMS lev dB']:.1f} dB, celui du la {expected_rms:.1f} dB")
+    expected_rms = sox_stats(reference, "trim", "0.5")["RMS lev dB"]
+    check(abs(expected_rms - 20 * math.log10(TONE_AMPLITUDE / math.sqrt(2))) <= 3.5,
+          f"le la joué arrive au moniteur à {expected_rms:.1f} dB")
+    check(abs(stats["RMS lev dB"] - expected_rms) <= 1.0,
+          f"niveau enregistré {stats['RMS lev dB']:.1f} dB, celui du la au moniteur {expected_rms:.1f} dB")
     check(stats["frequency"] is not None and abs(stats["frequency"] - TONE_HZ) <= 20,
           f"fréquence enregistrée {stats['frequency']} Hz, {TONE_HZ} Hz attendus")
     wait_for("le vumètre reste allumé après l'arrêt", lambda: not meter_lit(), 3)
     s.screenshot("enregistrement-fini")
     print(f"   enregistrement : {rec_seconds:.3f} s pour {clicked:.3f} s entre les clics, "
-          f"{stats['RMS lev dB']:.2f} dB, {stats['frequency']} Hz")
+          f"{stats['RMS lev dB']:.2f} dB (moniteur {expected_rms:.2f} dB), {stats['frequency']} Hz")
 
     # 8. Transfer to the editor: the main window shows a steady tone at half scale, all selected.
     step(s, "transfert dans la console de montage")
     s.click(rx + 224 + 12, ry + 112 + 12)
     s.wait_closed(rec, "Enregistrement")
-    half = main_window.pb[3] * TONE_AMPLITUDE / 2
+    # The box spans full scale over its height: the trace reaches the recording's peak either side.
+    half = main_window.pb[3] / 2 * 10 ** (stats["Pk lev dB"] / 20)
 
     def tone_shown():
         background, reach = main_window.waveform()
@@ -794,7 +804,8 @@ def drive(s):
         _, reach = main_window.waveform()
         known = sorted(r for r in reach if r is not None)
         raise Failure("la fenêtre principale ne montre pas le la enregistré (tout sélectionné, ±"
-                      f"{half:.0f} points) : écarts au milieu de {known[:1]} à {known[-1:]} points")
+                      f"{half:.0f} points) : écarts au milieu de {known[:1]} à {known[-1:]} points, "
+                      f"médian {known[len(known) // 2:][:1]}")
     s.screenshot("transfert")
 
     # 9. A third extract leaves the montage unsaved: quitting asks, and the program ends cleanly.
