@@ -549,6 +549,18 @@ def selection_columns(background):
     return (green[0], green[-1] + 1) if green else None
 
 
+def shows_selection(main_window, left, right):
+    """Waits for the box to show the selection between the two clicked columns (one column either way:
+    a column is a sample index rounded, and back)."""
+    def near(span):
+        return span and abs(span[0] - left) <= 1 and abs(span[1] - right) <= 1
+    try:
+        wait_for("", lambda: near(selection_columns(main_window.waveform()[0])), 3)
+    except Failure:
+        shown = selection_columns(main_window.waveform()[0])
+        raise Failure(f"la sélection montrée couvre les colonnes {shown}, {left} à {right} attendues")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
@@ -625,13 +637,7 @@ def drive(s):
     main_window.pb_click(a, 1)
     main_window.pb_click(b, 3)
 
-    def selected():
-        return selection_columns(main_window.waveform()[0]) == (a, b) or None
-    try:
-        wait_for("", selected, 3)
-    except Failure:
-        raise Failure(f"la sélection montrée couvre les colonnes {selection_columns(main_window.waveform()[0])}"
-                      f", {a} à {b} attendues")
+    shows_selection(main_window, a, b)
     s.screenshot("selection")
 
     # 3. Listen to the selection: a stream of the program reaches the server's sink, and ends by itself.
@@ -661,8 +667,7 @@ def drive(s):
     c, d = round(width * 0.62), round(width * 0.93)
     main_window.pb_click(c, 1)
     main_window.pb_click(d, 3)
-    wait_for("la seconde sélection n'est pas montrée",
-             lambda: selection_columns(main_window.waveform()[0]) == (c, d), 3)
+    shows_selection(main_window, c, d)
     main_window.add_selection()
     title_dialog(s, keys=("End",), text=" (suite)")
     s.screenshot("extrait-2")
@@ -738,8 +743,9 @@ def drive(s):
                      log="parecord.log")
     main_window.record()
     rec, (rx, ry, _, _) = s.wait_window("Enregistrement", size=(288, 144))
+    before = set(s.windows())
     s.click(rx + 8 + 64 + 80, ry + 8 + 20 + 10)  # the source list
-    time.sleep(0.3)  # the list's pop-up opening: no window of its own to wait for
+    wait_for("la liste des sources ne s'ouvre pas", lambda: set(s.windows()) - before, WINDOW_TIMEOUT)
     s.type(monitor["description"])
     s.key("Return")
     recording = s.path("enregistrement.wav")
