@@ -284,10 +284,21 @@ bool PulseConnection::StartContext()
         return false;
     }
     WaitUntil([this] { return !Connecting(); }, kConnectTimeout);
-    if (Ready())
-        return true;
-    DropContext();
-    return false;
+    if (!Ready()) {
+        DropContext();
+        return false;
+    }
+    // PipeWire names itself in the server's name: "PulseAudio (on PipeWire 0.3.65)".
+    std::string name;
+    Complete(pa_context_get_server_info(
+        m_context.get(),
+        [](pa_context*, const pa_server_info* info, void* userdata) {
+            if (info && info->server_name)
+                *static_cast<std::string*>(userdata) = info->server_name;
+        },
+        &name));
+    m_pipeWire = name.find("PipeWire") != std::string::npos;
+    return true;
 }
 
 void PulseConnection::DropContext()

@@ -146,6 +146,10 @@ public:
     // The description of the default sink, when the server names one.
     std::optional<std::string> DefaultSinkDescription();
 
+    // Whether the server is PipeWire's, whose playback differs from PulseAudio's in ways a backend has to
+    // make up for (PulseWaveOut.cpp). Asked once per connection.
+    bool IsPipeWire() const { return m_pipeWire; }
+
 private:
     struct ListenerEntry
     {
@@ -171,6 +175,7 @@ private:
     std::chrono::steady_clock::time_point m_lastAttempt;
     bool m_wasReady = false;    // the current context has been ready (its loss is news)
     bool m_lostContext = false; // a context was lost: the next ready one is news too
+    bool m_pipeWire = false;
 
     // Under the mainloop's lock.
     std::map<ListenerId, ListenerEntry> m_listeners;

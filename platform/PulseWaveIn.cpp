@@ -35,7 +35,11 @@ std::chrono::milliseconds Left(Clock::time_point deadline)
     return std::max(left, std::chrono::milliseconds(1));
 }
 
-// One open input: a record stream, corked while stopped. Bytes the server sent wait in the stream (and
+// One open input: a record stream, corked while stopped. The stream is 16-bit stereo whatever the device's
+// format, which is made here: a server's own mixing of stereo into mono differs (PulseAudio averages the
+// two channels, PipeWire adds them at -3 dB each, so that a sound on both comes back 3 dB louder, and
+// clips sooner), and PipeWire's 8-bit silence is the lowest value instead of the middle one.
+// Bytes the server sent wait in the stream (and
 // in m_carry, for what did not fit the headers) while no header is queued, so a buffer handed back a
 // little late loses nothing. A stream that fails (server gone, source removed, killed by the user) is
 // not replaced: the headers come back, and the device answers with an error until it is closed.
@@ -45,10 +49,11 @@ public:
     PulseWaveInDevice(std::shared_ptr<PulseConnection> connection, const TWaveFormatEx& format,
                       NotificationQueue* callback)
         : m_connection(std::move(connection)), m_callback(callback), m_frame(format.nBlockAlign),
-          m_silence(format.wBitsPerSample == 8 ? 0x80 : 0)
+          m_silence(format.wBitsPerSample == 8 ? 0x80 : 0), m_mono(format.nChannels == 1),
+          m_eightBits(format.wBitsPerSample == 8)
     {
-        m_sample.format = format.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-        m_sample.channels = static_cast<std::uint8_t>(format.nChannels);
+        m_sample.format = PA_SAMPLE_S16LE;
+        m_sample.channels = 2;
         m_sample.rate = format.nSamplesPerSec;
     }
 
@@ -220,7 +225,7 @@ private:
         attributes.prebuf = static_cast<std::uint32_t>(-1);
         attributes.minreq = static_cast<std::uint32_t>(-1);
         attributes.fragsize = static_cast<std::uint32_t>(
-            std::max<std::size_t>(pa_usec_to_bytes(kFragmentUsec, &m_sample), m_frame));
+            std::max<std::size_t>(pa_usec_to_bytes(kFragmentUsec, &m_sample), kStreamFrame));
         auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
         // A source chosen by name stays that source: when it goes, the recording ends with an error
         // instead of going on from another microphone. The default source follows the server's default.
@@ -320,12 +325,35 @@ private:
                 m_carryAt = 0;
             }
             if (data) {
-                const auto* bytes = static_cast<const std::uint8_t*>(data);
-                m_carry.insert(m_carry.end(), bytes, bytes + size);
+                AppendConverted(static_cast<const std::uint8_t*>(data), size);
             } else {
-                m_carry.insert(m_carry.end(), size, m_silence); // a hole: the source gave nothing there
+                // A hole: the source gave nothing there.
+                m_carry.insert(m_carry.end(), size / kStreamFrame * m_frame, m_silence);
             }
             pa_stream_drop(m_stream.get());
+        }
+    }
+
+    // The stream's frames in the device's format, after what waits in m_carry.
+    void AppendConverted(const std::uint8_t* bytes, std::size_t size)
+    {
+        const auto put = [this](int value) {
+            if (m_eightBits) {
+                m_carry.push_back(static_cast<std::uint8_t>(std::clamp((value + 128) >> 8, -128, 127) + 128));
+            } else {
+                m_carry.push_back(static_cast<std::uint8_t>(value & 0xFF));
+                m_carry.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
+            }
+        };
+        for (std::size_t at = 0; at + kStreamFrame <= size; at += kStreamFrame) {
+            const int left = static_cast<std::int16_t>(bytes[at] | bytes[at + 1] << 8);
+            const int right = static_cast<std::int16_t>(bytes[at + 2] | bytes[at + 3] << 8);
+            if (m_mono) {
+                put((left + right) / 2);
+            } else {
+                put(left);
+                put(right);
+            }
         }
     }
 
@@ -420,9 +448,12 @@ private:
 
     std::shared_ptr<PulseConnection> m_connection;
     NotificationQueue* m_callback;
-    pa_sample_spec m_sample{};
+    static constexpr std::size_t kStreamFrame = 4; // 16-bit stereo
+    pa_sample_spec m_sample{};                     // the stream's
     const std::size_t m_frame;
     const std::uint8_t m_silence;
+    const bool m_mono;
+    const bool m_eightBits;
 
     PulseStreamPtr m_stream;
     PulseContextPtr m_streamContext; // the context m_stream belongs to, which a reconnection may replace

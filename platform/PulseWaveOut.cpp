@@ -12,6 +12,7 @@
 #include <optional>
 #include <pulse/pulseaudio.h>
 #include <string>
+#include <vector>
 
 // Threads: the shared connection's mainloop (PulseConnection.h) runs every callback of the context, the
 // streams and the timers. The GUI thread takes the mainloop's lock for each call; callbacks run with it held.
@@ -29,6 +30,11 @@ constexpr std::chrono::milliseconds kReplyTimeout = PulseConnection::kReplyTimeo
 constexpr pa_usec_t kBufferUsec = 200 * PA_USEC_PER_MSEC;
 // How often the position is asked while playing: buffers come back at most this late.
 constexpr pa_usec_t kProgressUsec = 25 * PA_USEC_PER_MSEC;
+// Silence written after the last sound the device has, longer than a server's processing period
+// (PipeWire's is 21 to 43 ms unless configured otherwise), overwritten by the next sound.
+constexpr pa_usec_t kPadUsec = 100 * PA_USEC_PER_MSEC;
+// How far the server may have read past its last report: a processing period, and the report's delay.
+constexpr pa_usec_t kReadAheadUsec = 50 * PA_USEC_PER_MSEC;
 const char* const kDefaultDeviceName = "Sortie son";
 
 // Linear amplitude, as the program's volume slider means it, against the server's cubic scale.
@@ -46,9 +52,20 @@ std::uint32_t FromPulseVolume(pa_volume_t volume)
 // One open output: one stream at a time (a new one after Reset, so that its byte indices start at 0 again
 // and the position needs no guess about what a flush did to them).
 //
-// Byte counts below are indices into the current stream: m_fed bytes were written to it, m_queued bytes
-// were handed to Write (the difference, at most a partial frame or what the server did not ask for yet,
-// waits in the headers). A header comes back once the server reports the sound up to its end heard.
+// Byte counts below are indices into the device's sound in the current stream: m_fed bytes were written,
+// m_queued bytes were handed to Write (the difference, at most a partial frame or what the server did not
+// ask for yet, waits in the headers). A header comes back once the server reports the sound up to its end
+// heard.
+//
+// The stream itself is always 16-bit, and ends in silence:
+// - PipeWire fills a gap in an 8-bit stream with zero bytes, which are the lowest value there, not
+//   silence: a full-scale click at every start and end. 8-bit sound is widened on its way (m_scale).
+// - PipeWire plays only whole processing periods and holds back a stream's last part shorter than one
+//   (and a stream shorter than its prebuffer), whatever the trigger asks: the last buffer of a sound would
+//   never come back. There, silence after the device's last sound (m_pad) completes that period; the next
+//   sound overwrites it, or what of it the server has not read yet, so that the sound goes on without a gap
+//   when it comes in time. Silence that stays in the stream shifts the stream's bytes from the device's
+//   (m_shifts). PulseAudio plays a stream's end as it is, once triggered, and needs none of this.
 class PulseWaveOutDevice final : public WaveOutDevice
 {
 public:
@@ -56,10 +73,11 @@ public:
                        NotificationQueue* callback)
         : m_connection(std::move(connection)), m_callback(callback)
     {
-        m_spec.format = format.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+        m_spec.format = PA_SAMPLE_S16LE;
         m_spec.channels = static_cast<std::uint8_t>(format.nChannels);
         m_spec.rate = format.nSamplesPerSec;
         m_frame = format.nBlockAlign;
+        m_scale = format.wBitsPerSample == 8 ? 2 : 1;
     }
 
     ~PulseWaveOutDevice() override
@@ -98,6 +116,9 @@ public:
         }
         m_queue.push_back({header, m_queued, m_queued + header->dwBufferLength});
         m_queued += header->dwBufferLength;
+        // Where the server reads now decides how much of the silence after the last sound is overwritten.
+        if (m_pad > 0 && StreamReady())
+            m_connection->Complete(pa_stream_update_timing_info(m_stream.get(), nullptr, nullptr));
         Feed();
         StartProgress();
         return MMSYSERR_NOERROR;
@@ -179,19 +200,17 @@ public:
     MMRESULT GetVolume(std::uint32_t& volume) override
     {
         const MainloopLock lock(m_connection->Mainloop());
-        std::optional<pa_cvolume> current;
-        if (StreamReady()) {
-            const std::uint32_t index = pa_stream_get_index(m_stream.get());
-            pa_cvolume reply{};
-            const bool answered = m_connection->Complete(pa_context_get_sink_input_info(
-                pa_stream_get_context(m_stream.get()), index,
-                [](pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
-                    if (eol == 0 && info)
-                        *static_cast<pa_cvolume*>(userdata) = info->volume;
-                },
-                &reply));
-            if (answered && reply.channels > 0)
-                current = reply;
+        // PipeWire answers with the volume it had before a change that is still on its way.
+        if (m_volumeRequest)
+            m_connection->Complete(m_volumeRequest.release());
+        std::optional<pa_cvolume> current = ServerVolume();
+        // A PipeWire stream that has just started reports silence for a few milliseconds, until the
+        // server has its volume; a volume of its own it had from the start.
+        const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
+        while (current && m_connection->IsPipeWire() && !m_volumeSet && pa_cvolume_is_muted(&*current) &&
+               std::chrono::steady_clock::now() < deadline) {
+            m_connection->WaitUntil([] { return false; }, 5ms);
+            current = ServerVolume();
         }
         if (!current || (m_volumeSet && pa_cvolume_equal(&*current, &m_appliedVolume))) {
             // Unchanged since SetVolume: the words as given, not as rounded through the server's scale.
@@ -236,6 +255,24 @@ public:
     }
 
 private:
+    // The stream's volume as the server has it; nullopt when it does not say.
+    std::optional<pa_cvolume> ServerVolume()
+    {
+        if (!StreamReady())
+            return std::nullopt;
+        pa_cvolume reply{};
+        const bool answered = m_connection->Complete(pa_context_get_sink_input_info(
+            pa_stream_get_context(m_stream.get()), pa_stream_get_index(m_stream.get()),
+            [](pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+                if (eol == 0 && info)
+                    *static_cast<pa_cvolume*>(userdata) = info->volume;
+            },
+            &reply));
+        if (!answered || reply.channels == 0)
+            return std::nullopt;
+        return reply;
+    }
+
     struct Queued
     {
         WAVEHDR* header;
@@ -252,6 +289,8 @@ private:
     {
         DropStream();
         m_queued = m_fed = m_epoch = m_heard = m_shownFloor = m_pausedAt = 0;
+        m_pad = 0;
+        m_shifts.assign(1, Shift{0, 0});
         m_extrapolate = false;
         m_streamFailed = false;
         m_streamError = PA_OK;
@@ -273,9 +312,10 @@ private:
 
         pa_buffer_attr attributes;
         attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.tlength = static_cast<std::uint32_t>(
-            std::max<std::size_t>(pa_usec_to_bytes(kBufferUsec, &m_spec), m_frame));
-        attributes.prebuf = static_cast<std::uint32_t>(-1);
+        // The silence after the sound takes room in the server's buffer that the sound does not lose. The
+        // server starts once it holds that silence's worth: any sound with its silence after it.
+        attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kBufferUsec + kPadUsec, &m_spec));
+        attributes.prebuf = static_cast<std::uint32_t>(pa_usec_to_bytes(kPadUsec, &m_spec));
         attributes.minreq = static_cast<std::uint32_t>(-1);
         attributes.fragsize = static_cast<std::uint32_t>(-1);
         // Timing comes from our own requests (OnProgress), so neither automatic updates nor the
@@ -295,6 +335,7 @@ private:
     void DropStream()
     {
         StopProgress();
+        m_volumeRequest.reset();
         if (!m_stream)
             return;
         pa_stream* stream = m_stream.get();
@@ -321,11 +362,12 @@ private:
     {
         if (!m_volumeSet || !StreamReady())
             return;
-        ForgetOperation(pa_context_set_sink_input_volume(
+        // Kept for GetVolume to wait for; the server takes requests in order, so the last one is enough.
+        m_volumeRequest.reset(pa_context_set_sink_input_volume(
             m_streamContext.get(), pa_stream_get_index(m_stream.get()), &m_appliedVolume, nullptr, nullptr));
     }
 
-    // Writes what the server asks for, in whole frames, straight from the headers.
+    // Writes what the server asks for, in whole frames, from the headers, then the silence after it.
     void Feed()
     {
         if (!StreamReady())
@@ -334,34 +376,94 @@ private:
         std::size_t writable = pa_stream_writable_size(stream);
         if (writable == static_cast<std::size_t>(-1))
             return;
-        bool wrote = false;
-        while (true) {
-            const std::uint64_t available = (m_queued - m_fed) / m_frame * m_frame;
-            std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(available, writable));
-            wanted -= wanted % m_frame;
-            if (wanted == 0)
-                break;
-            void* buffer = nullptr;
-            std::size_t size = wanted;
-            if (pa_stream_begin_write(stream, &buffer, &size) < 0 || !buffer)
-                return;
-            size = std::min(size, wanted);
-            size -= size % m_frame;
-            if (size == 0) {
-                pa_stream_cancel_write(stream);
-                break;
-            }
-            CopyQueued(m_fed, static_cast<std::uint8_t*>(buffer), size);
-            if (pa_stream_write(stream, buffer, size, nullptr, 0, PA_SEEK_RELATIVE) < 0)
-                return;
-            m_fed += size;
-            writable -= size;
-            wrote = true;
+        const std::uint64_t available = (m_queued - m_fed) / m_frame * m_frame;
+        if (available == 0)
+            return;
+        // Over the silence, or what of it the server has not read: that room is the sound's again.
+        std::int64_t offset = 0;
+        if (m_pad > 0) {
+            const std::uint64_t overwritten = PadNotRead();
+            // Too late for all of it: the rest is heard before the sound goes on.
+            if (overwritten < m_pad)
+                m_shifts.push_back(Shift{m_fed, m_shifts.back().bytes + m_pad - overwritten});
+            offset = -static_cast<std::int64_t>(overwritten);
+            writable += overwritten;
+            m_pad = 0;
         }
-        // The server waits for a full prebuffer before it starts; a short sound, or the end of a long
-        // one after an underrun, would never fill it.
-        if (wrote && m_queued - m_fed < m_frame)
+        std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(available, writable / m_scale));
+        size -= size % m_frame;
+        if (size == 0) {
+            if (offset != 0)
+                WritePad(offset); // the silence back where it was, for the server to play
+            return;
+        }
+        m_scratch.resize(size * m_scale);
+        CopyQueued(m_fed, m_scratch.data(), size);
+        if (m_scale == 2) {
+            // From the end, in place: unsigned 8-bit to signed 16-bit little-endian.
+            for (std::size_t i = size; i-- > 0;) {
+                m_scratch[2 * i + 1] = static_cast<std::uint8_t>(m_scratch[i] ^ 0x80);
+                m_scratch[2 * i] = 0;
+            }
+        }
+        if (pa_stream_write(stream, m_scratch.data(), m_scratch.size(), nullptr, offset, PA_SEEK_RELATIVE) <
+            0)
+            return;
+        m_fed += size;
+        if (m_queued - m_fed < m_frame) {
+            if (m_connection->IsPipeWire())
+                WritePad(0);
+            // Most servers wait for a full prebuffer before they start: a short sound, or the end of a
+            // long one after an underrun, might not fill it.
             ForgetOperation(pa_stream_trigger(stream, nullptr, nullptr));
+        }
+    }
+
+    void WritePad(std::int64_t offset)
+    {
+        const std::size_t bytes = pa_usec_to_bytes(kPadUsec, &m_spec);
+        m_scratch.assign(bytes, 0);
+        if (pa_stream_write(m_stream.get(), m_scratch.data(), bytes, nullptr, offset, PA_SEEK_RELATIVE) == 0)
+            m_pad = bytes;
+    }
+
+    // The stream's byte where the device's byte is (from the last shift on).
+    std::uint64_t StreamIndex(std::uint64_t deviceIndex) const
+    {
+        return deviceIndex * m_scale + m_shifts.back().bytes;
+    }
+
+    // The device's byte at the stream's byte; within silence kept in the stream, the one after it.
+    std::uint64_t DeviceIndex(std::uint64_t streamIndex) const
+    {
+        for (std::size_t i = m_shifts.size(); i-- > 0;) {
+            const std::uint64_t start = m_shifts[i].from * m_scale + m_shifts[i].bytes;
+            if (streamIndex < start && i > 0)
+                continue;
+            const std::uint64_t device =
+                m_shifts[i].from + (streamIndex > start ? streamIndex - start : 0) / m_scale;
+            return i + 1 < m_shifts.size() ? std::min(device, m_shifts[i + 1].from) : device;
+        }
+        return 0;
+    }
+
+    // How much of the silence after the sound the server has surely not read yet, by its last report and
+    // the time since; none when it has not reported.
+    std::uint64_t PadNotRead() const
+    {
+        const pa_timing_info* timing = pa_stream_get_timing_info(m_stream.get());
+        if (!timing || timing->read_index_corrupt || m_reportTime == 0)
+            return 0;
+        pa_usec_t ahead = kReadAheadUsec;
+        if (timing->playing)
+            ahead += pa_rtclock_now() - m_reportTime;
+        const std::uint64_t read = static_cast<std::uint64_t>(std::max<std::int64_t>(timing->read_index, 0)) +
+                                   pa_usec_to_bytes(ahead, &m_spec);
+        const std::uint64_t padStart = StreamIndex(m_fed), padEnd = padStart + m_pad;
+        if (read >= padEnd)
+            return 0;
+        const std::uint64_t notRead = padEnd - std::max(read, padStart);
+        return notRead - notRead % (m_frame * m_scale);
     }
 
     void CopyQueued(std::uint64_t from, std::uint8_t* to, std::size_t size) const
@@ -393,8 +495,7 @@ private:
         // (silence) has pushed that much of our sound out already.
         const std::uint64_t pending =
             timing->playing ? std::min(inSink, since) : (inSink > since ? inSink - since : 0);
-        const std::uint64_t heard = read > pending ? read - pending : 0;
-        return std::min(heard, m_fed);
+        return std::min(DeviceIndex(read > pending ? read - pending : 0), m_fed);
     }
 
     // Between reports, the time since the last one counts as played, never past what was written.
@@ -403,7 +504,7 @@ private:
         std::uint64_t heard = m_heard;
         if (m_extrapolate && !m_paused) {
             const pa_usec_t elapsed = std::min<pa_usec_t>(pa_rtclock_now() - m_reportTime, 4 * kProgressUsec);
-            heard = std::min<std::uint64_t>(heard + pa_usec_to_bytes(elapsed, &m_spec), m_fed);
+            heard = std::min<std::uint64_t>(heard + pa_usec_to_bytes(elapsed, &m_spec) / m_scale, m_fed);
         }
         m_shownFloor = std::max(m_shownFloor, heard);
         return m_shownFloor;
@@ -489,6 +590,9 @@ private:
             return;
         const pa_timing_info* timing = pa_stream_get_timing_info(self->m_stream.get());
         self->m_heard = std::max(self->m_heard, *heard);
+        // Shifts that everything heard is past are of no more use.
+        while (self->m_shifts.size() > 1 && self->m_shifts[1].from <= self->m_heard)
+            self->m_shifts.erase(self->m_shifts.begin());
         self->m_reportTime = pa_rtclock_now();
         self->m_extrapolate = timing && timing->playing && !self->m_paused;
         self->ReturnPlayed();
@@ -509,14 +613,25 @@ private:
 
     std::shared_ptr<PulseConnection> m_connection;
     NotificationQueue* m_callback;
-    pa_sample_spec m_spec{};
-    std::size_t m_frame = 1;
+    pa_sample_spec m_spec{}; // the stream's
+    std::size_t m_frame = 1; // the device's
+    std::size_t m_scale = 1; // stream bytes per device byte
+    std::vector<std::uint8_t> m_scratch;
 
     PulseStreamPtr m_stream;
     PulseContextPtr m_streamContext; // m_stream's context, which a reconnection may have replaced
     bool m_streamFailed = false;
     int m_streamError = PA_OK;
     pa_time_event* m_progress = nullptr;
+    PulseOperationPtr m_volumeRequest; // the last volume sent, until GetVolume waits for it
+
+    struct Shift
+    {
+        std::uint64_t from;  // the device's bytes from this one on
+        std::uint64_t bytes; // are that many bytes further in the stream
+    };
+    std::uint64_t m_pad = 0; // stream bytes of silence after the device's last byte, 0 when none
+    std::vector<Shift> m_shifts{Shift{0, 0}};
 
     std::deque<Queued> m_queue;
     std::uint64_t m_queued = 0;
