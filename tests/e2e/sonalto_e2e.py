@@ -69,7 +69,8 @@ def wait_for(what, predicate, timeout):
 
 
 class Grab:
-    """The root window's pixels, read from xwd's dump (header in network order, pixels in the server's)."""
+    """A screen's or a window's pixels, read from xwd's dump (header in network order, pixels in the
+    server's)."""
 
     def __init__(self, data):
         h = struct.unpack(">25I", data[:100])
@@ -317,7 +318,7 @@ class Session:
     def monitor_of(self, sink_name):
         sink = self.sink_index(sink_name)
         for s in self.pactl("sources"):
-            if s.get("monitor_of_sink") == sink or s["name"] == sink_name + ".monitor":
+            if s.get("monitor_of_sink") in (sink, sink_name) or s["name"] == sink_name + ".monitor":
                 return s
         raise Failure(f"le serveur son n'a pas de source « moniteur de {sink_name} »")
 
@@ -414,9 +415,9 @@ class MainWindow:
             reach.append(max(abs(j - middle) for j in ys) if ys else None)
         return background, reach
 
-    def menu_item(self, menu_x, index_from_bottom=None, downs=None):
-        """Opens a menu of the menu bar and picks an item: by a click on the last item, or with the arrow
-        keys."""
+    def menu_item(self, menu_x, last=False, downs=0):
+        """Opens a menu of the menu bar and picks an item: the last one with a click, or another with the
+        arrow keys."""
         self.s.click(self.x + menu_x, self.menu_y)
 
         def popup():
@@ -427,7 +428,7 @@ class MainWindow:
                         return w, g
             return None
         w, g = wait_for("le menu ne s'ouvre pas", popup, WINDOW_TIMEOUT)
-        if index_from_bottom is not None:
+        if last:
             self.s.click(g[0] + 40, g[1] + g[3] - 12)
         else:
             self.s.key(*(["Down"] * downs), "Return")
@@ -818,7 +819,7 @@ def drive(s):
     step(s, "troisième extrait, puis « Quitter » et la question du montage non enregistré")
     main_window.add_selection()
     title_dialog(s)
-    main_window.menu_item(30, index_from_bottom=0)  # Montage > Quitter
+    main_window.menu_item(30, last=True)  # Montage > Quitter
     question, _ = s.wait_window("ALERTE")
     s.screenshot("question")
     s.key("Tab", "space")  # from "Non", the default, to "Oui"
@@ -858,7 +859,7 @@ def drive(s):
     s.screenshot("export-rouvert")
 
     step(s, "« Quitter » sans question")
-    main_window.menu_item(30, index_from_bottom=0)
+    main_window.menu_item(30, last=True)
     try:
         code = s.app.wait(10)
     except subprocess.TimeoutExpired:
