@@ -39,7 +39,7 @@ class PulseAudioMixer : public testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_skip = PrivateServerSkipReason([] {
+        s_problem = PrivateServerUnusable([] {
             s_mixer = CreatePulseMixerBackend();
             s_input = CreatePulseWaveInBackend();
             return s_mixer && s_input;
@@ -54,8 +54,8 @@ protected:
 
     void SetUp() override
     {
-        if (!s_skip.empty())
-            GTEST_SKIP() << s_skip;
+        if (!s_problem.empty())
+            SONALTO_WITHOUT_SOUND_SERVER(s_problem);
         SelectCaptureSource("");
         SetCurrentMixerBackend(s_mixer);
         SetCurrentWaveInBackend(s_input);
@@ -77,14 +77,14 @@ protected:
 
     static std::shared_ptr<MixerBackend> s_mixer;
     static std::shared_ptr<WaveInBackend> s_input;
-    static std::string s_skip;
+    static std::string s_problem;
     std::unique_ptr<LoadedModule> m_sink, m_micro;
     std::string m_defaultSource;
 };
 
 std::shared_ptr<MixerBackend> PulseAudioMixer::s_mixer;
 std::shared_ptr<WaveInBackend> PulseAudioMixer::s_input;
-std::string PulseAudioMixer::s_skip;
+std::string PulseAudioMixer::s_problem;
 
 TEST_F(PulseAudioMixer, TheRecordingWindowsMixerOnTheSoundServer)
 {

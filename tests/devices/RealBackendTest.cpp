@@ -42,6 +42,15 @@ std::shared_ptr<WaveOutBackend> pulse()
     return CreatePulseWaveOutBackend();
 }
 
+// Why the backend did not come, for the test to fail or skip with.
+std::string whyNot(const Backend& backend)
+{
+    if (backend.create != pulse)
+        return std::string(backend.name) + " ne s'ouvre pas";
+    const std::string missing = PrivateServerMissing();
+    return missing.empty() ? "le serveur de son de test ne répond pas" : missing;
+}
+
 class RealBackend : public testing::TestWithParam<Backend>
 {
 protected:
@@ -49,7 +58,7 @@ protected:
     {
         auto backend = GetParam().create();
         if (!backend)
-            GTEST_SKIP() << GetParam().name << " : pas de serveur de son de test ici";
+            SONALTO_WITHOUT_SOUND_SERVER(whyNot(GetParam()));
         SetCurrentWaveOutBackend(backend);
     }
     void TearDown() override { SetCurrentWaveOutBackend(nullptr); }
@@ -128,11 +137,11 @@ protected:
     void SetUp() override
     {
         if (const std::string missing = PrivateServerMissing(); !missing.empty())
-            GTEST_SKIP() << missing;
+            SONALTO_WITHOUT_SOUND_SERVER(missing);
         m_input = CreatePulseWaveInBackend();
         m_output = CreatePulseWaveOutBackend();
         if (!m_input || !m_output)
-            GTEST_SKIP() << "le serveur de son de test ne répond pas";
+            SONALTO_WITHOUT_SOUND_SERVER("le serveur de son de test ne répond pas");
         SetCurrentWaveInBackend(m_input);
         SetCurrentWaveOutBackend(m_output);
         std::string pattern = testing::TempDir() + "sonalto-pulse-rec-XXXXXX";

@@ -122,7 +122,7 @@ protected:
     static void SetUpTestSuite()
     {
         // The control device goes through the private server: its recording volume changes here.
-        s_skip = PrivateServerSkipReason(
+        s_problem = PrivateServerUnusable(
             [] {
                 s_backend = CreateAlsaMixerBackend("pulse");
                 return s_backend != nullptr;
@@ -135,7 +135,7 @@ protected:
     void SetUp() override
     {
         if (!s_backend)
-            GTEST_SKIP() << s_skip;
+            SONALTO_WITHOUT_SOUND_SERVER(s_problem);
         SetCurrentMixerBackend(s_backend);
         ASSERT_EQ(mixerOpen(&handle, 0,
                             [this](std::uint32_t m, HMIXER h, std::uint32_t id) {
@@ -175,14 +175,14 @@ protected:
     }
 
     static std::shared_ptr<MixerBackend> s_backend;
-    static std::string s_skip;
+    static std::string s_problem;
     HMIXER handle = 0;
     std::uint32_t captureLine = 0, volume = 0, mute = 0;
     std::vector<Heard> heard;
 };
 
 std::shared_ptr<MixerBackend> AlsaMixerOnSoundServer::s_backend;
-std::string AlsaMixerOnSoundServer::s_skip;
+std::string AlsaMixerOnSoundServer::s_problem;
 
 TEST_F(AlsaMixerOnSoundServer, HasAPlaybackAndARecordingDestination)
 {

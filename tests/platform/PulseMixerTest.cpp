@@ -13,7 +13,6 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -101,7 +100,7 @@ class PulseMixer : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_skip = PrivateServerSkipReason([] {
+        s_problem = PrivateServerUnusable([] {
             s_backend = CreatePulseMixerBackend();
             return s_backend != nullptr;
         });
@@ -111,8 +110,8 @@ protected:
 
     void SetUp() override
     {
-        if (!s_skip.empty())
-            GTEST_SKIP() << s_skip;
+        if (!s_problem.empty())
+            SONALTO_WITHOUT_SOUND_SERVER(s_problem);
         SelectCaptureSource("");
         SetCurrentMixerBackend(s_backend);
         m_defaultSource = DefaultSource();
@@ -195,7 +194,7 @@ protected:
     }
 
     static std::shared_ptr<MixerBackend> s_backend;
-    static std::string s_skip;
+    static std::string s_problem;
     std::unique_ptr<LoadedModule> m_sinkA, m_sinkB, m_micro;
     std::string m_defaultSource;
     Notifications m_heard;
@@ -203,7 +202,7 @@ protected:
 };
 
 std::shared_ptr<MixerBackend> PulseMixer::s_backend;
-std::string PulseMixer::s_skip;
+std::string PulseMixer::s_problem;
 
 // ---- The device and its destinations --------------------------------------------------------------
 
@@ -602,23 +601,6 @@ TEST_F(PulseMixer, BadIdentifiersAndValuesGiveTheirCodes)
 }
 
 // ---- A server that hangs --------------------------------------------------------------------------------
-
-// The private server's process, when it is the one this test talks to.
-std::optional<pid_t> PrivateServerProcess()
-{
-    const char* dir = std::getenv("SONALTO_TEST_PULSE_DIR");
-    if (!dir)
-        return std::nullopt;
-    std::ifstream file(std::string(dir) + "/pulse/pid");
-    long pid = 0;
-    if (!(file >> pid) || pid <= 1)
-        return std::nullopt;
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    if (!std::getline(comm, name) || name != "pulseaudio")
-        return std::nullopt;
-    return static_cast<pid_t>(pid);
-}
 
 // Stops a process for a scope, as a server stuck in a loop would be.
 class Stopped

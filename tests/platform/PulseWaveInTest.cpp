@@ -502,7 +502,7 @@ class PulseInput : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_skip = PrivateServerSkipReason([] {
+        s_problem = PrivateServerUnusable([] {
             s_input = CreatePulseWaveInBackend();
             s_output = CreatePulseWaveOutBackend();
             return s_input && s_output;
@@ -517,8 +517,8 @@ protected:
 
     void SetUp() override
     {
-        if (!s_skip.empty())
-            GTEST_SKIP() << s_skip;
+        if (!s_problem.empty())
+            SONALTO_WITHOUT_SOUND_SERVER(s_problem);
         SelectCaptureSource("");
         SetCurrentWaveInBackend(s_input);
         SetCurrentWaveOutBackend(s_output);
@@ -534,13 +534,13 @@ protected:
 
     static std::shared_ptr<WaveInBackend> s_input;
     static std::shared_ptr<WaveOutBackend> s_output;
-    static std::string s_skip;
+    static std::string s_problem;
     ServerProbe m_probe;
 };
 
 std::shared_ptr<WaveInBackend> PulseInput::s_input;
 std::shared_ptr<WaveOutBackend> PulseInput::s_output;
-std::string PulseInput::s_skip;
+std::string PulseInput::s_problem;
 
 // ---- The device ------------------------------------------------------------------------------------
 
@@ -668,8 +668,9 @@ TEST_P(PulseInputRecords, TheMonitorGivesBackWhatTheSinkPlays)
     const unsigned rate = format.nSamplesPerSec;
     const std::optional<double> lag = SignalLag(Decode(format, recorded, 0), rate);
     ASSERT_TRUE(lag) << "le signal n'a pas été enregistré";
-    // Started 150 ms before the sound was played, with a little latency on both sides.
-    EXPECT_GT(*lag, rate * 0.14);
+    // Started 150 ms before the sound was played, with a little latency on both sides; PipeWire begins
+    // to record at its next processing period, up to a few tens of milliseconds after the start.
+    EXPECT_GT(*lag, rate * 0.10);
     EXPECT_LT(*lag, rate * 0.45);
     for (unsigned c = 0; c < format.nChannels; ++c)
         EXPECT_TRUE(HoldsSignal(Decode(format, recorded, c), rate, c, *lag, 950, GetParam().tolerance))

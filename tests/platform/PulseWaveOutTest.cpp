@@ -210,9 +210,11 @@ public:
                 }
             },
             &m_samples);
+        // Pieces of 25 ms: asked for 10 ms, PipeWire now and then garbles a piece of what its monitor
+        // gives on this small machine, and a test would blame the backend for it.
         pa_buffer_attr attributes{
             static_cast<std::uint32_t>(-1), 0, 0, 0,
-            static_cast<std::uint32_t>(pa_usec_to_bytes(10 * PA_USEC_PER_MSEC, &layout))};
+            static_cast<std::uint32_t>(pa_usec_to_bytes(25 * PA_USEC_PER_MSEC, &layout))};
         attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
         pa_stream_connect_record(m_record, kMonitor, &attributes, PA_STREAM_ADJUST_LATENCY);
         pa_threaded_mainloop_unlock(Mainloop());
@@ -317,7 +319,7 @@ class PulseOutput : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_skip = PrivateServerSkipReason([] {
+        s_problem = PrivateServerUnusable([] {
             s_backend = CreatePulseWaveOutBackend();
             return s_backend != nullptr;
         });
@@ -332,18 +334,18 @@ protected:
     void SetUp() override
     {
         if (!s_backend)
-            GTEST_SKIP() << s_skip;
+            SONALTO_WITHOUT_SOUND_SERVER(s_problem);
         SetCurrentWaveOutBackend(s_backend);
         // The tests time what they play against what the sink holds ahead of the clock.
         ASSERT_TRUE(SpeakersCaughtUp()) << "le puits du serveur de test reste en avance";
     }
 
     static std::shared_ptr<WaveOutBackend> s_backend;
-    static std::string s_skip;
+    static std::string s_problem;
 };
 
 std::shared_ptr<WaveOutBackend> PulseOutput::s_backend;
-std::string PulseOutput::s_skip;
+std::string PulseOutput::s_problem;
 
 TEST_F(PulseOutput, DescribesTheServersDevice)
 {

@@ -51,8 +51,8 @@ std::string PrivateServerMissing()
     const char* dir = std::getenv("SONALTO_TEST_PULSE_DIR");
     const char* server = std::getenv("PULSE_SERVER");
     if (!dir || !server || std::string(server) != std::string("unix:") + dir + "/native")
-        return "lancé hors de ctest: il faut le serveur de son privé de scripts/pulse-test-server.sh "
-               "(SONALTO_TEST_PULSE_DIR et PULSE_SERVER)";
+        return "lancé hors de ctest: il faut un serveur de son privé de scripts/pulse-test-server.sh ou "
+               "scripts/pipewire-test-server.sh (SONALTO_TEST_PULSE_DIR et PULSE_SERVER)";
     std::ifstream why(std::string(dir) + "/unavailable");
     std::string reason;
     if (why && std::getline(why, reason))
@@ -60,7 +60,7 @@ std::string PrivateServerMissing()
     return {};
 }
 
-std::string PrivateServerSkipReason(const std::function<bool()>& make, const std::string& failed)
+std::string PrivateServerUnusable(const std::function<bool()>& make, const std::string& failed)
 {
     std::string missing = PrivateServerMissing();
     if (!missing.empty())
@@ -71,6 +71,51 @@ std::string PrivateServerSkipReason(const std::function<bool()>& make, const std
         return failed;
     // PrivateServerMissing() has checked that PULSE_SERVER is set.
     return std::string("le serveur de son de test ne répond pas sur ") + std::getenv("PULSE_SERVER");
+}
+
+bool NoSoundServerHere()
+{
+    const char* none = std::getenv("SONALTO_TEST_NO_SOUND_SERVER");
+    return none && std::string(none) == "1";
+}
+
+namespace {
+
+// The process's name, and whether it runs in that folder's private environment (the servers' own
+// runtime folder), so that a stale pid file cannot name another process.
+bool PrivateProcess(pid_t pid, const std::string& name, const std::string& dir)
+{
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string actual;
+    if (!std::getline(comm, actual) || actual != name)
+        return false;
+    if (name == "pulseaudio")
+        return true; // the pid file is the server's own, in its folder
+    std::ifstream environment("/proc/" + std::to_string(pid) + "/environ");
+    for (std::string variable; std::getline(environment, variable, '\0');)
+        if (variable == "XDG_RUNTIME_DIR=" + dir)
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::optional<pid_t> PrivateServerProcess()
+{
+    const char* dir = std::getenv("SONALTO_TEST_PULSE_DIR");
+    if (!dir)
+        return std::nullopt;
+    long pid = 0;
+    // pulse-test-server.sh: the server's own pid file.
+    if (std::ifstream file(std::string(dir) + "/pulse/pid");
+        file >> pid && pid > 1 && PrivateProcess(static_cast<pid_t>(pid), "pulseaudio", dir))
+        return static_cast<pid_t>(pid);
+    // pipewire-test-server.sh: one line per process, its name then its pid.
+    std::ifstream pids(std::string(dir) + "/pids");
+    for (std::string name; pids >> name >> pid;)
+        if (name == "pipewire-pulse" && pid > 1 && PrivateProcess(static_cast<pid_t>(pid), name, dir))
+            return static_cast<pid_t>(pid);
+    return std::nullopt;
 }
 
 // ---- pactl ---------------------------------------------------------------------------------------------
@@ -266,8 +311,14 @@ std::unique_ptr<LoadedModule> NullSink(const std::string& name, const std::strin
 
 std::unique_ptr<LoadedModule> NullSource(const std::string& name, const std::string& description)
 {
-    return std::make_unique<LoadedModule>(std::vector<std::string>{
+    auto source = std::make_unique<LoadedModule>(std::vector<std::string>{
         "module-null-source", "source_name=" + name, "description=\"" + description + "\""});
+    if (source->Loaded())
+        return source;
+    return std::make_unique<LoadedModule>(
+        std::vector<std::string>{"module-null-sink", "media.class=Audio/Source/Virtual", "sink_name=" + name,
+                                 "channel_map=front-left,front-right",
+                                 "sink_properties=\"device.description='" + description + "'\""});
 }
 
 // ---- A client of the tests' own ------------------------------------------------------------------------

@@ -1,5 +1,6 @@
-// What the tests on the private sound server have in common. scripts/pulse-test-server.sh starts that
-// server for ctest: PULSE_SERVER names its socket, and when it could not start,
+// What the tests on the private sound servers have in common. scripts/pulse-test-server.sh and
+// scripts/pipewire-test-server.sh start them for ctest, each test once on each: PULSE_SERVER names the
+// PulseAudio-protocol socket of the one in $SONALTO_TEST_PULSE_DIR, and when it could not start,
 // $SONALTO_TEST_PULSE_DIR/unavailable says why. The tests change the server with pactl, as the desktop's
 // sound settings would, and look at it through a client of their own, from outside the program's backends.
 #pragma once
@@ -10,10 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <pulse/pulseaudio.h>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // Generous: the machine may be busy, and the sanitizers slow everything down.
@@ -40,7 +43,24 @@ std::string PrivateServerMissing();
 // What a test suite does first: when the private server is there, makes its backends on it with make(),
 // which tells whether they all answered. Why the tests cannot run, or empty: the server missing, or
 // `failed` (by default, that the server does not answer) when make() says no.
-std::string PrivateServerSkipReason(const std::function<bool()>& make, const std::string& failed = {});
+std::string PrivateServerUnusable(const std::function<bool()>& make, const std::string& failed = {});
+
+// Whether this machine has no sound server on purpose (SONALTO_TEST_NO_SOUND_SERVER=1): the tests on it
+// are skipped then. Anywhere else the set-up has installed both servers, and their absence is a fault.
+bool NoSoundServerHere();
+
+// In a test or its set-up, when the private server cannot serve, for that reason: skips the test where
+// the machine has none on purpose, fails it everywhere else.
+#define SONALTO_WITHOUT_SOUND_SERVER(reason)                                                                 \
+    do {                                                                                                     \
+        if (NoSoundServerHere())                                                                             \
+            GTEST_SKIP() << (reason);                                                                        \
+        FAIL() << (reason);                                                                                  \
+    } while (0)
+
+// The process that serves the PulseAudio protocol on the private server the test talks to: pulseaudio, or
+// PipeWire's pipewire-pulse. Nullopt when there is none.
+std::optional<pid_t> PrivateServerProcess();
 
 // ---- pactl ---------------------------------------------------------------------------------------------
 
@@ -113,7 +133,8 @@ private:
 };
 
 // A null sink (an output, whose monitor is one more source), and a null source (an input). Descriptions
-// may hold spaces and accented letters, not quotes.
+// may hold spaces and accented letters, not quotes. PipeWire has no module-null-source: its null sink made
+// a source stands in for it.
 std::unique_ptr<LoadedModule> NullSink(const std::string& name, const std::string& description);
 std::unique_ptr<LoadedModule> NullSource(const std::string& name, const std::string& description);
 
