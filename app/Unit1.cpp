@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "editor/ui/DecodeProgress.h"
 #include "editor/ui/WaveformBox.h"
 #include "help/ui/About.h"
 #include "montage/ProjectFile.h"
@@ -18,16 +19,20 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <limits>
 
 namespace {
@@ -187,6 +192,9 @@ TDepart::TDepart(QWidget* parent)
     setWindowIcon(svgIcon("sonalto.svg"));
     setFont(SansFont(11));
     setColours(this, Qt::black, WindowColour);
+    // A sound file or a project dropped anywhere on the window opens; its controls take no drops of their
+    // own, so theirs come here.
+    setAcceptDrops(true);
 
     joueB = svgIcon("play-all.svg");
     joueV = svgIcon("play-selection.svg");
@@ -726,12 +734,27 @@ void TDepart::FormClose()
 
 // ---- Loading --------------------------------------------------------------------------------------
 
+QStringList TDepart::RecordingFilters()
+{
+    return {
+        QStringLiteral("FIchiers Wave (*.wav)"),
+        QStringLiteral("Tous les fichiers son (*.wav *.mp3 *.m4a *.aac *.ogg *.oga *.opus *.flac *.wma *.3gp "
+                       "*.amr *.mp4 *.webm)")};
+}
+
 void TDepart::ChargeTSAClick()
 {
-    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("Ouvrir"), QString(),
-                                                          QStringLiteral("FIchiers Wave (*.wav)"));
-    if (!fileName.isEmpty())
-        LoadRecording(fileName);
+    QFileDialog dialog(this, QStringLiteral("Ouvrir"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(RecordingFilters());
+    if (!m_recordingFilter.isEmpty())
+        dialog.selectNameFilter(m_recordingFilter);
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    // The filter the user browsed with is the one he finds next time, chosen file or not.
+    m_recordingFilter = dialog.selectedNameFilter();
+    if (accepted && !dialog.selectedFiles().isEmpty())
+        LoadRecording(dialog.selectedFiles().constFirst());
 }
 
 bool TDepart::LoadRecording(const QString& fileName)
@@ -739,8 +762,13 @@ bool TDepart::LoadRecording(const QString& fileName)
     TEditor::LoadResult result = TEditor::LoadResult::Refused;
     {
         const BusyCursor busy;
+        TDecodeProgressDialog progress(this, QStringLiteral("Ouverture du fichier son en cours..."));
+        m_editor.OnDecodeProgress = [&progress](double done) { return progress(done); };
+        const auto forget = qScopeGuard([this] { m_editor.OnDecodeProgress = {}; });
         result = m_editor.LoadRecording(QFile::encodeName(fileName).toStdString());
     }
+    if (result == TEditor::LoadResult::Cancelled)
+        return false;
     if (result == TEditor::LoadResult::Refused) {
         ShowMessage(QStringLiteral("Format non reconnu..."));
         return false;
@@ -750,6 +778,67 @@ bool TDepart::LoadRecording(const QString& fileName)
     syncScrollBar();
     PBPaint();
     return true;
+}
+
+void TDepart::OpenFile(const QString& fileName)
+{
+    if (QFileInfo(fileName).suffix().compare(QStringLiteral("snt"), Qt::CaseInsensitive) == 0) {
+        if (!ConfirmUnsaved(
+                QStringLiteral("Le montage en cours n'a pas été enregistré. Continuer quand même ?")))
+            return;
+        OpenProject(fileName);
+    } else {
+        LoadRecording(fileName);
+    }
+}
+
+QString TDepart::CommandLineFile(const QStringList& arguments)
+{
+    qsizetype first = 1;
+    if (arguments.size() > first && arguments[first] == QStringLiteral("--"))
+        ++first;
+    if (arguments.size() <= first || arguments[first].isEmpty())
+        return {};
+    const QString& argument = arguments[first];
+    const QUrl url(argument);
+    const QString path = url.isLocalFile() ? url.toLocalFile() : argument;
+    // Absolute, so that an extract cut from it names its source wherever the project is opened from.
+    return QFileInfo(path).absoluteFilePath();
+}
+
+namespace {
+
+// The local file a drag carries, if it carries one.
+QString droppedFile(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return {};
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    return {};
+}
+
+} // namespace
+
+void TDepart::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TDepart::dropEvent(QDropEvent* event)
+{
+    const QString fileName = droppedFile(event->mimeData());
+    if (fileName.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // Opened once the drop is over: the file manager that sent it is not kept waiting for the decode.
+    QTimer::singleShot(0, this, [this, fileName] { Guarded([&] { OpenFile(fileName); }); });
 }
 
 // ---- View -----------------------------------------------------------------------------------------
@@ -1145,8 +1234,10 @@ void TDepart::OpenProject(const QString& fileName)
     ReadProjectFile(QFile::encodeName(fileName).toStdString(), file);
     clearMontage();
     const auto showMessage = [](const std::string& text) { ShowMessage(QString::fromStdString(text)); };
+    TDecodeProgressDialog progress(this, QStringLiteral("Ouverture du montage en cours..."));
     try {
-        LoadProjectFromStream(m_montage, file, showMessage);
+        LoadProjectFromStream(m_montage, file, showMessage,
+                              [&progress](double done) { return progress(done); });
     } catch (...) {
         resizeStrip(); // the clips read before the error stay in the strip
         throw;

@@ -46,7 +46,16 @@ public:
 
     // Commands, named after the control and event that start them.
     void ChargeTSAClick();
+    // False when the file was refused (after telling why) or its decode cancelled.
     bool LoadRecording(const QString& fileName);
+    // A file named on the command line or dropped on the window: a project (.snt) opens as the project
+    // command opens one, after the unsaved question; any other file as a recording.
+    void OpenFile(const QString& fileName);
+    // The file the command line names (the first argument, a path or a file: URL, made absolute), or
+    // nothing.
+    static QString CommandLineFile(const QStringList& arguments);
+    // The open dialog's filters: waves first, as they always were, then every sound file.
+    static QStringList RecordingFilters();
     void SpeedButton7Click();
     void BaideClick();
     void Button2Click();
@@ -168,6 +177,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -203,5 +214,6 @@ private:
     TFedit* m_titleDialog = nullptr;
     TFmp3* m_mp3Dialog = nullptr;
     bool m_syncingScrollBar = false;
+    QString m_recordingFilter; // the open dialog's filter last used, for the rest of the run
     QSize m_outerSize;
 };
