@@ -115,8 +115,12 @@ TEST_F(InstallTest, DesktopEntryStartsTheInstalledProgram)
     EXPECT_EQ(keys.value(QStringLiteral("Categories")), QStringLiteral("AudioVideo;Audio;Education;"));
     EXPECT_EQ(keys.value(QStringLiteral("Icon")), QStringLiteral("sonalto"));
     QString exec = keys.value(QStringLiteral("Exec"));
+    // The file the file manager opens with it follows the program.
+    EXPECT_TRUE(exec.endsWith(QStringLiteral(" %f"))) << exec.toStdString();
     if (exec.startsWith(QLatin1Char('"')))
         exec = exec.mid(1, exec.indexOf(QLatin1Char('"'), 1) - 1);
+    else
+        exec = exec.section(QLatin1Char(' '), 0, 0);
     EXPECT_EQ(QFileInfo(exec).canonicalFilePath(),
               QFileInfo(installed(QStringLiteral("bin/sonalto"))).canonicalFilePath())
         << keys.value(QStringLiteral("Exec")).toStdString();
