@@ -33,6 +33,10 @@ namespace {
 constexpr std::array<unsigned, 5> WaveRates = {8000, 11025, 22050, 44100, 48000};
 // As many as the resampler mixes.
 constexpr int MostChannels = 64;
+// The rates a source may have, as the program's PCM converter takes them: a header claiming a gigahertz
+// would have the resampler build its filters for minutes.
+constexpr int LowestRate = 1000;
+constexpr int HighestRate = 384000;
 
 // ---- Owners of FFmpeg's handles -------------------------------------------------------------------
 
@@ -249,8 +253,8 @@ public:
     // expectedSeconds: the container's idea of the length, 0 when it has none.
     void append(const AVFrame& frame, double expectedSeconds)
     {
-        if (frame.nb_samples <= 0 || frame.sample_rate <= 0 || frame.ch_layout.nb_channels <= 0 ||
-            frame.ch_layout.nb_channels > MostChannels)
+        if (frame.nb_samples <= 0 || frame.sample_rate < LowestRate || frame.sample_rate > HighestRate ||
+            frame.ch_layout.nb_channels <= 0 || frame.ch_layout.nb_channels > MostChannels)
             return;
         if (!m_swr || frame.format != m_inFormat || frame.sample_rate != m_inRate ||
             !m_inLayout.same(frame.ch_layout)) {

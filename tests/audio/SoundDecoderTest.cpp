@@ -256,6 +256,20 @@ std::string twoSecondsOf(const std::string& name, const std::vector<std::string>
     return Ffmpeg(WriteOnsetSine(name + ".wav", 44100, 2, 2), args, name);
 }
 
+// Half a second of a float wave at any rate, as a header may claim one.
+std::string floatWaveAt(const std::string& name, unsigned rate)
+{
+    TWaveFormatEx format = PcmFormat(1, rate, 32);
+    format.wFormatTag = 3;
+    Bytes samples;
+    for (int i = 0; i < 4000; ++i) {
+        const float v = (i % 40) / 40.0F;
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&v);
+        samples.insert(samples.end(), p, p + 4);
+    }
+    return WriteBytes(name, CanonicalWave(format, samples));
+}
+
 Bytes randomBytes(std::size_t count, unsigned seed)
 {
     std::mt19937 random(seed);
@@ -313,6 +327,13 @@ INSTANTIATE_TEST_SUITE_P(
                    return WriteBytes("texte.wav", text);
                },
                TSoundLoad::NotSound, 0, 0},
+        // Rates no sound has, which the resampler would take minutes to prepare for.
+        BadRow{"rate-of-a-gigahertz.wav", [] { return floatWaveAt("gigahertz.wav", 1445093888); },
+               TSoundLoad::NotSound, 0, 0},
+        BadRow{"rate-of-500-hz.wav", [] { return floatWaveAt("500hz.wav", 500); }, TSoundLoad::NotSound, 0,
+               0},
+        BadRow{"rate-of-384-khz.wav", [] { return floatWaveAt("384khz.wav", 384000); }, TSoundLoad::Loaded,
+               0.0104, 0.0105},
         BadRow{"video-without-sound.mp4",
                [] {
                    RunTool({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
