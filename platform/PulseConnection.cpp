@@ -390,31 +390,65 @@ void PulseConnection::OnEvent(pa_context* context, pa_subscription_event_type_t 
         self->Dispatch(event, index);
 }
 
-std::shared_ptr<PulseConnection> SharedPulseConnection()
+namespace {
+
+// When no server answered last: every connection asked meanwhile is refused at once, whichever it is.
+struct Unreachable
 {
-    struct Shared
-    {
-        std::mutex mutex;
-        std::weak_ptr<PulseConnection> connection;
-        std::optional<std::chrono::steady_clock::time_point> failedAt;
-    };
-    static Shared shared;
+    std::mutex mutex;
+    std::optional<std::chrono::steady_clock::time_point> since;
+};
+
+Unreachable& unreachable()
+{
+    static Unreachable u;
+    return u;
+}
+
+// One of the process's connections, made at the first call and kept while someone uses it.
+struct SharedSlot
+{
+    std::mutex mutex;
+    std::weak_ptr<PulseConnection> connection;
+};
+
+std::shared_ptr<PulseConnection> sharedConnection(SharedSlot& shared)
+{
     const std::lock_guard<std::mutex> lock(shared.mutex);
     if (std::shared_ptr<PulseConnection> connection = shared.connection.lock()) {
         const MainloopLock mainloopLock(connection->Mainloop());
         return connection->EnsureReady() ? connection : nullptr;
     }
-    // Without a server, every backend asking at start-up would wait for it in turn.
-    if (shared.failedAt && std::chrono::steady_clock::now() - *shared.failedAt < PulseConnection::kRetryDelay)
-        return nullptr;
+    Unreachable& server = unreachable();
+    {
+        // Without a server, every backend asking at start-up would wait for it in turn.
+        const std::lock_guard<std::mutex> failed(server.mutex);
+        if (server.since && std::chrono::steady_clock::now() - *server.since < PulseConnection::kRetryDelay)
+            return nullptr;
+    }
     std::shared_ptr<PulseConnection> connection = PulseConnection::Connect();
+    const std::lock_guard<std::mutex> failed(server.mutex);
     if (!connection) {
-        shared.failedAt = std::chrono::steady_clock::now();
+        server.since = std::chrono::steady_clock::now();
         return nullptr;
     }
-    shared.failedAt.reset();
+    server.since.reset();
     shared.connection = connection;
     return connection;
+}
+
+} // namespace
+
+std::shared_ptr<PulseConnection> SharedPulseConnection()
+{
+    static SharedSlot shared;
+    return sharedConnection(shared);
+}
+
+std::shared_ptr<PulseConnection> SharedPulseCaptureConnection()
+{
+    static SharedSlot shared;
+    return sharedConnection(shared);
 }
 
 bool IsPulsePcmFormat(const TWaveFormatEx& format)

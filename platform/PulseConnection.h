@@ -186,6 +186,11 @@ private:
 // when no server answers (then asked again at most every kRetryDelay) or when the one there lost its
 // server and cannot reconnect yet. It may wait for the server: not on the mainloop thread.
 std::shared_ptr<PulseConnection> SharedPulseConnection();
+// The same for recording, which has a connection of its own: PipeWire's PulseAudio server holds back what
+// a client records while the same connection plays a sound, and hands it over in a burst once the sound has
+// ended (a second of sound late, and lost beyond the server's buffer). A server that did not answer one of
+// the two is not asked again for the other before kRetryDelay either.
+std::shared_ptr<PulseConnection> SharedPulseCaptureConnection();
 
 // Opens a backend's new device (its Open run under the mainloop's lock); on success the device becomes
 // the caller's and openMessage is pushed. A device that failed goes away with the lock released.

@@ -535,7 +535,7 @@ private:
 
 std::shared_ptr<WaveInBackend> CreatePulseWaveInBackend()
 {
-    std::shared_ptr<PulseConnection> connection = SharedPulseConnection();
+    std::shared_ptr<PulseConnection> connection = SharedPulseCaptureConnection();
     if (!connection)
         return nullptr;
     return std::make_shared<PulseWaveInBackend>(std::move(connection));

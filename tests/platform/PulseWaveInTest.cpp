@@ -467,13 +467,14 @@ private:
 };
 
 // The connection as a reconnection after a lost one finds it: at most kRetryDelay after the last attempt.
-std::shared_ptr<PulseConnection> Reconnected()
+std::shared_ptr<PulseConnection>
+Reconnected(std::shared_ptr<PulseConnection> (*shared)() = SharedPulseConnection)
 {
     const auto deadline = Clock::now() + PulseConnection::kRetryDelay + kPatience;
-    std::shared_ptr<PulseConnection> connection = SharedPulseConnection();
+    std::shared_ptr<PulseConnection> connection = shared();
     while (!connection && Clock::now() < deadline) {
         std::this_thread::sleep_for(100ms);
-        connection = SharedPulseConnection();
+        connection = shared();
     }
     return connection;
 }
@@ -862,8 +863,9 @@ TEST_F(PulseInput, ALostConnectionEndsTheRecordingAndTheNextOpenReconnects)
     ASSERT_TRUE(input.AddAll(buffers));
     ASSERT_EQ(waveInStart(input.Handle()), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(m_probe.OurConnections(), 1) << "une seule connexion pour l'entrée et la sortie";
-    ASSERT_EQ(m_probe.KillOurConnections(), 1);
+    // Recording has its connection, the output and the mixer share the other one.
+    EXPECT_EQ(m_probe.OurConnections(), 2) << "une connexion pour l'enregistrement, une pour le reste";
+    ASSERT_EQ(m_probe.KillOurConnections(), 2);
     ASSERT_TRUE(input.Returned(buffers[0]));
     ASSERT_TRUE(input.Returned(buffers[1]));
     EXPECT_GT(buffers[0].dwBytesRecorded, 0u);
@@ -928,12 +930,19 @@ private:
     std::vector<std::pair<unsigned, std::uint32_t>> m_events;
 };
 
-TEST_F(PulseInput, OneConnectionServesEveryBackendAndTellsItsListeners)
+TEST_F(PulseInput, TwoConnectionsServeEveryBackendAndTellTheirListeners)
 {
     const std::shared_ptr<PulseConnection> connection = SharedPulseConnection();
     ASSERT_TRUE(connection);
     EXPECT_EQ(SharedPulseConnection(), connection);
-    EXPECT_EQ(m_probe.OurConnections(), 1) << "la sortie et l'entrée n'ouvrent pas de connexion à elles";
+    // Recording has one of its own (on one connection, PipeWire holds back what is recorded while the
+    // same connection plays); the output and the mixer share the other.
+    const std::shared_ptr<PulseConnection> capture = Reconnected(SharedPulseCaptureConnection);
+    ASSERT_TRUE(capture);
+    EXPECT_NE(capture, connection);
+    EXPECT_EQ(SharedPulseCaptureConnection(), capture);
+    EXPECT_EQ(m_probe.OurConnections(), 2)
+        << "une pour l'enregistrement, une partagée par la sortie et le mélangeur";
 
     Events sources, sinks, removedItself;
     const auto sourceListener =
@@ -979,7 +988,7 @@ TEST_F(PulseInput, OneConnectionServesEveryBackendAndTellsItsListeners)
 
     // A lost connection, then the new one, are news to every listener, whatever its mask.
     const std::size_t beforeKill = sources.Count();
-    ASSERT_EQ(m_probe.KillOurConnections(), 1);
+    ASSERT_EQ(m_probe.KillOurConnections(), 2);
     EXPECT_TRUE(sources.Saw(PA_SUBSCRIPTION_EVENT_SERVER | PA_SUBSCRIPTION_EVENT_REMOVE, beforeKill));
     EXPECT_TRUE(Lost(*connection));
     EXPECT_EQ(Reconnected(), connection);
@@ -991,13 +1000,16 @@ TEST_F(PulseInput, OneConnectionServesEveryBackendAndTellsItsListeners)
     EXPECT_TRUE(sources.Saw(PA_SUBSCRIPTION_EVENT_SOURCE | PA_SUBSCRIPTION_EVENT_NEW, beforeLoad));
     connection->RemoveListener(sourceListener);
     EXPECT_EQ(sinks.Count(), sinksBefore);
-    EXPECT_EQ(m_probe.OurConnections(), 1);
+    // The recording's connection comes back too, once recording needs it.
+    EXPECT_EQ(Reconnected(SharedPulseCaptureConnection), capture);
+    EXPECT_EQ(m_probe.OurConnections(), 2);
 }
 
 // ---- The program's choice ----------------------------------------------------------------------------
 
 TEST_F(PulseInput, TheProgramRecordsThroughTheSoundServer)
 {
+    ASSERT_TRUE(Reconnected(SharedPulseCaptureConnection)); // an earlier test may have dropped it
     SetCurrentWaveInBackend(nullptr);
     EXPECT_EQ(CurrentWaveInBackend().Name(), "PulseAudio");
     EXPECT_EQ(waveInGetNumDevs(), 1u);
