@@ -6,27 +6,36 @@ RELEASE_DIR := build/release
 TEST_DIR := build/asan
 FUZZ_DIR := build/fuzz
 
-.PHONY: all setup release run test asan e2e e2e-program bench fuzz screenshots install clean format
+.PHONY: all setup release run test asan e2e e2e-program bench package fuzz screenshots install clean format
 
 all: release
 
 setup:
 	@bash scripts/setup.sh
 
+# The release tree holds what users run, the benchmarks and the package; never the test suite.
 $(RELEASE_DIR)/CMakeCache.txt: | setup
-	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONALTO_TESTS=OFF
 
 release: setup $(RELEASE_DIR)/CMakeCache.txt
+	cmake -S . -B $(RELEASE_DIR) -DSONALTO_TESTS=OFF >/dev/null
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 
-run: release
+# A first start builds the program only.
+run: setup $(RELEASE_DIR)/CMakeCache.txt
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target sonalto
 	./$(RELEASE_DIR)/app/sonalto
+
+# The Debian package (build/release/sonalto_VERSION_amd64.deb), made by CPack from the install rules.
+package: release
+	cd $(RELEASE_DIR) && cpack -G DEB
 
 # The end-to-end tests drive the release program, as users run it.
 E2E_PROGRAM := $(CURDIR)/$(RELEASE_DIR)/app/sonalto
 
 $(TEST_DIR)/CMakeCache.txt: | setup
-	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DSONALTO_SANITIZE=ON -DSONALTO_E2E_PROGRAM=$(E2E_PROGRAM)
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DSONALTO_SANITIZE=ON -DSONALTO_E2E_PROGRAM=$(E2E_PROGRAM) \
+		-DSONALTO_PACKAGE_FILE=$(CURDIR)/$(RELEASE_DIR)/sonalto_$(shell sed -n 's/^project(Sonalto VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)_amd64.deb
 
 asan: setup $(TEST_DIR)/CMakeCache.txt
 	cmake --build $(TEST_DIR) -j $(JOBS)
@@ -34,7 +43,8 @@ asan: setup $(TEST_DIR)/CMakeCache.txt
 e2e-program: setup $(RELEASE_DIR)/CMakeCache.txt
 	cmake --build $(RELEASE_DIR) -j $(JOBS) --target sonalto
 
-test: asan e2e-program
+# The suite drives the release program end to end and checks the package made from the release tree.
+test: asan package
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # Only the program driven under X on each private sound server (screenshots under build/asan/e2e-*).
@@ -42,6 +52,7 @@ e2e: e2e-program $(TEST_DIR)/CMakeCache.txt
 	cd $(TEST_DIR) && ctest --output-on-failure -R '^e2e_'
 
 bench: release
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target benchmarks
 	bash bench/run.sh $(RELEASE_DIR)
 
 # The pictures of the README, and those of the help pages under resources/aide/images.
