@@ -24,6 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 // The server sends what it records in pieces about this long: a buffer comes back at most this late.
 constexpr pa_usec_t kFragmentUsec = 25 * PA_USEC_PER_MSEC;
+// How long a stop waits on PipeWire for the sound recorded before it (see Stop).
+constexpr std::chrono::milliseconds kPipeWireTail{50};
 const char* const kDefaultDeviceName = "Entrée son";
 const char* const kDefaultSource = "@DEFAULT_SOURCE@";
 
@@ -117,6 +119,10 @@ public:
     MMRESULT Stop() override
     {
         const MainloopLock lock(m_connection->Mainloop());
+        // PipeWire hands recorded sound over one or two of its processing periods after it was captured:
+        // what was said just before the stop is still on its way, and is waited for (it arrives meanwhile).
+        if (m_started && m_accepting && m_connection->IsPipeWire())
+            m_connection->WaitUntil([] { return false; }, kPipeWireTail);
         if (m_started)
             Drain(); // what the server sent until now was recorded before the stop
         m_started = false;
