@@ -57,6 +57,11 @@ TSoundLoad DecodeSoundFile(const std::string& fileName, TWave& wave, const TDeco
 TSoundLoad DecodeSoundBytes(const void* data, std::size_t size, TWave& wave,
                             const TDecodeOptions& options = {}, const std::string& nameHint = {});
 
+// Folds a wave of 16-bit stereo PCM in one of the PCM formats to the mono format of its rate, each sample the
+// average of its two channels rounded down, as ConvertToPCM does it, but inside the wave's own block: an
+// hour of decoded sound needs no second block beside it. False, and the wave unchanged, for any other wave.
+bool FoldStereoInPlace(TWave& wave);
+
 // Reads any sound file into wave: a RIFF WAVE of 8- or 16-bit PCM as its bytes stand, anything else through
 // DecodeSoundFile (and then *decoded, when given, is set). The wave changes only when the result is Loaded;
 // the errors are DecodeSoundFile's.

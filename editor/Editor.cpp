@@ -82,12 +82,18 @@ TEditor::LoadResult TEditor::LoadRecording(const std::string& fileName)
 {
     TDecodeOptions options;
     options.Progress = OnDecodeProgress;
-    if (const TSoundLoad read = LoadSoundFile(fileName, WStest.Wave(), options); read != TSoundLoad::Loaded) {
+    bool decoded = false;
+    if (const TSoundLoad read = LoadSoundFile(fileName, WStest.Wave(), options, &decoded);
+        read != TSoundLoad::Loaded) {
         WStest.Wave().Clear();
         return read == TSoundLoad::Cancelled ? LoadResult::Cancelled : LoadResult::Refused;
     }
     bool accepted = false;
     try {
+        // A decoded hour is folded where it lies, to the same samples AcceptFormat's fold gives, so that it
+        // is never held twice.
+        if (decoded)
+            FoldStereoInPlace(WStest.Wave());
         accepted = AcceptFormat();
     } catch (...) {
         WStest.Wave().Clear();

@@ -238,15 +238,9 @@ CutResult cutFromSource(TWave& wave, const std::string& path, const struct stat&
             if (read != TSoundLoad::Loaded)
                 return CutResult::Unreadable;
             if (wasDecoded) {
-                // Folded to mono first, as the editor shows it: the stretch is then cut from the very samples
+                // Folded to mono first, as the editor folds it: the stretch is then cut from the very samples
                 // the extract was cut from.
-                if (const TWaveFormatEx* format = whole.WaveFormat(); format && format->nChannels == 2) {
-                    TWaveFormatEx mono = *format;
-                    mono.nChannels = 1;
-                    mono.nBlockAlign = 2;
-                    mono.nAvgBytesPerSec = mono.nSamplesPerSec * 2;
-                    whole.ConvertToPCM(WaveFormatToPCMFormat(&mono));
-                }
+                FoldStereoInPlace(whole);
                 decoded.path = path;
                 decoded.wave.SwapContent(whole);
             } else {

@@ -436,3 +436,64 @@ TEST(DecodeSoundFile, ProgressRisesToTheEndAndItsAnswerCancels)
 }
 
 } // namespace
+
+namespace {
+
+// ---- The fold in place ---------------------------------------------------------------------------------
+
+TEST(FoldStereoInPlace, GivesTheBytesOfTheWavesOwnConversion)
+{
+    std::mt19937 random(5);
+    std::vector<std::int16_t> samples = {-32768, -32768, 32767, 32767, -32768, 32767, -1,
+                                         0,      -1,     -2,    1,     0,      3,     -4};
+    for (int i = 0; i < 20000; ++i)
+        samples.push_back(static_cast<std::int16_t>(random()));
+    const Bytes pcm = Pcm16(samples);
+    Bytes odd = pcm;
+    odd.push_back(0x55); // a last partial frame, which a conversion leaves out
+    Bytes list;
+    AppendText(list, "INFOISFTtest");
+    struct Row
+    {
+        std::string name;
+        Bytes image;
+    };
+    std::vector<Row> rows;
+    for (const unsigned rate : {8000U, 11025U, 22050U, 44100U, 48000U})
+        rows.push_back({"canonical " + std::to_string(rate), CanonicalWave(PcmFormat(2, rate, 16), pcm)});
+    rows.push_back({"chunks before the data",
+                    RiffBuilder().fmt(PcmFormat(2, 44100, 16), 18).chunk("LIST", list).data(pcm).build()});
+    rows.push_back({"partial last frame", RiffBuilder().fmt(PcmFormat(2, 22050, 16)).data(odd).build()});
+    rows.push_back({"no sample", CanonicalWave(PcmFormat(2, 48000, 16), {})});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TWave inPlace;
+        TWave converted;
+        LoadBytes(inPlace, row.image);
+        LoadBytes(converted, row.image);
+        ASSERT_TRUE(converted.ConvertToPCM(static_cast<TPCMFormat>(converted.PCMFormat() - 1)));
+        ASSERT_TRUE(FoldStereoInPlace(inPlace));
+        EXPECT_EQ(WaveBytes(inPlace), WaveBytes(converted));
+        // The block shrank to the mono image: nothing of the stereo one is kept beside it.
+        EXPECT_EQ(inPlace.Capacity(), inPlace.Size());
+    }
+}
+
+TEST(FoldStereoInPlace, LeavesEveryOtherWaveAlone)
+{
+    const std::vector<std::pair<std::string, Bytes>> rows = {
+        {"mono", CanonicalWave(PcmFormat(1, 44100, 16), Staircase16(100, 1))},
+        {"8 bits", CanonicalWave(PcmFormat(2, 44100, 8), Staircase8(100, 2))},
+        {"32000 Hz", CanonicalWave(PcmFormat(2, 32000, 16), Staircase16(100, 2))},
+        {"not a wave", Bytes(100, 7)},
+    };
+    for (const auto& [name, bytes] : rows) {
+        SCOPED_TRACE(name);
+        TWave wave;
+        LoadBytes(wave, bytes);
+        EXPECT_FALSE(FoldStereoInPlace(wave));
+        EXPECT_EQ(WaveBytes(wave), bytes);
+    }
+}
+
+} // namespace
