@@ -672,12 +672,10 @@ void TDepart::BjoueVClick()
     stopPlayer(BjoueB, AP, joueB);
     stopPlayer(BjT, AP3, Ijjaune);
     if (Tag(BjoueV) == 0) {
-        APS.SetWave(&m_editor.WS1.Wave());
         const auto [a, b] = m_editor.SelectionMs();
-        TWave& copy = APS.Wave();
-        // Everything after the selection goes, including the samples of a last partial millisecond.
-        copy.Delete(b, std::numeric_limits<std::uint32_t>::max() - b);
-        copy.Delete(0, a);
+        // The player gets the selection only (its bytes changing stop it first): everything after it goes,
+        // including the samples of a last partial millisecond.
+        APS.Wave().CopyRange(m_editor.WS1.Wave(), a, b);
         APS.SetActive(true);
         BjoueV->setIcon(Pause);
         SetTag(BjoueV, 1);

@@ -211,6 +211,46 @@ bool TWave::Delete(std::uint32_t startMs, std::uint32_t lengthMs)
     return true;
 }
 
+bool TWave::CopyRange(const TWave& source, std::uint32_t startMs, std::uint32_t endMs)
+{
+    if (&source == this || !source.Valid()) {
+        if (&source != this)
+            Clear();
+        return false;
+    }
+    const TWaveFormatEx& format = *source.WaveFormat();
+    const std::uint64_t size = source.DataSize();
+    // The end first, as Delete would cut it: only a stretch ending before the source's (rounded) length.
+    std::uint64_t end = size;
+    if (endMs < source.Duration())
+        end = std::min<std::uint64_t>(source.MsToBytes(endMs), size);
+    // Then the start: Delete(0, startMs) takes that much from the front of what the first cut left, unless
+    // that holds less than half a millisecond.
+    std::uint64_t start = 0;
+    if (startMs > 0 && WaveDuration(&format, static_cast<std::uint32_t>(end)) > 0)
+        start = std::min<std::uint64_t>(source.MsToBytes(startMs), end);
+    if (start == 0 && end == size) {
+        CopyContentFrom(source); // nothing cut: the image as it is
+        return true;
+    }
+    const WaveFormatBlock record(reinterpret_cast<const std::uint8_t*>(&format),
+                                 reinterpret_cast<const std::uint8_t*>(&format) +
+                                     WaveFormatRecordSize(format));
+    TWave image;
+    RiffChunkInfo riff;
+    RiffChunkInfo data;
+    auto handle = BeginStreamWave(image, *AsWaveFormat(record), riff, data);
+    if (!handle)
+        throw std::bad_alloc();
+    image.SetCapacity(static_cast<std::size_t>(handle->Offset() + (end - start) + 1));
+    writeAll(*handle, source.Data() + start, end - start);
+    if (!EndWaveWriting(std::move(handle), riff, data))
+        throw std::bad_alloc();
+    SwapContent(image);
+    SetPosition(0);
+    return true;
+}
+
 bool TWave::Insert(std::uint32_t posMs, const TWave& wave)
 {
     if (!SameFormat(wave))

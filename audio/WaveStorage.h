@@ -50,6 +50,11 @@ public:
     bool ConvertTo(const TWaveFormatEx& format);
     bool ConvertToPCM(TPCMFormat format);
     bool Delete(std::uint32_t startMs, std::uint32_t lengthMs);
+    // This wave becomes the stretch [startMs, endMs) of source, exactly what a copy of the whole source
+    // followed by Delete(endMs, everything after) and Delete(0, startMs) leaves, without copying the rest:
+    // an extract of an hour-long recording costs the extract. False, and this wave empty, when the source
+    // is not valid.
+    bool CopyRange(const TWave& source, std::uint32_t startMs, std::uint32_t endMs);
     bool Insert(std::uint32_t posMs, const TWave& wave);
     // Inserts all of wave's samples after this wave's last one, growing the image in place when its
     // data chunk is the last chunk (as it is in every image this program builds): appending clip after

@@ -5,12 +5,14 @@
 #include "bench/BenchUtils.h"
 #include "editor/Editor.h"
 #include "editor/ui/WaveformBox.h"
+#include "montage/Montage.h"
 
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +89,31 @@ int main(int argc, char* argv[])
                 full < 2 ? "ok" : "MISSED");
     std::printf("%-44s %8.3f ms  (target < 2 ms: %s)\n", "PBPaint, 1900 px, zoomed 64x", zoomed,
                 zoomed < 2 ? "ok" : "MISSED");
+
+    // An extract of 30 s from the middle of the hour, as "Ajouter la sélection au montage" adds it (the
+    // stretch copied, converted to the montage's format), and the selection handed to its player.
+    TMontage montage;
+    const std::uint32_t middle = editor.WS1.Wave().Duration() / 2;
+    const double add = MedianSeconds(11, [&] {
+        montage.AddClip("Extrait", editor.WS1.Wave(), input, middle, middle + 30000);
+        montage.FreeAllClips();
+    });
+    std::printf("%-44s %8.3f ms  (target < 20 ms: %s)\n", "AddClip, 30 s of the hour", add * 1000,
+                add < 0.020 ? "ok" : "MISSED");
+    // What both did before: the whole recording copied, then cut down to the stretch.
+    TWave whole;
+    const double before = MedianSeconds(3, [&] {
+        whole.CopyContentFrom(editor.WS1.Wave());
+        whole.Delete(middle + 30000, std::numeric_limits<std::uint32_t>::max() - middle - 30000);
+        whole.Delete(0, middle);
+    });
+    std::printf("%-44s %8.3f ms  (the whole recording copied, then cut)\n", "  before: the same 30 s",
+                before * 1000);
+    TWave selection;
+    const double play =
+        MedianSeconds(11, [&] { selection.CopyRange(editor.WS1.Wave(), middle, middle + 30000); });
+    std::printf("%-44s %8.3f ms  (target < 20 ms: %s)\n", "the selection's copy for its player, 30 s",
+                play * 1000, play < 0.020 ? "ok" : "MISSED");
 
     PrintMemoryOf(argv[0], "load", input, "LoadRecording (file + mono wave)");
     return 0;

@@ -158,10 +158,9 @@ bool TMontage::AddClip(const std::string& title, const TWave& recording, const s
     Tsample& clip = Create(title, sourceFile, static_cast<std::int32_t>(startMs),
                            static_cast<std::int32_t>(endMs - startMs), slot);
     TWave& wave = clip.Storage.Wave();
-    wave.CopyContentFrom(recording);
-    // Everything after the stretch, including the samples of a last partial millisecond.
-    wave.Delete(endMs, std::numeric_limits<std::uint32_t>::max() - endMs);
-    wave.Delete(0, startMs);
+    // Only the stretch is copied: everything after it goes, including the samples of a last partial
+    // millisecond.
+    wave.CopyRange(recording, startMs, endMs);
     wave.ConvertToPCM(MontageFormat);
     MontageSaved = false;
     if (OnClipsPresent)

@@ -835,3 +835,50 @@ INSTANTIATE_TEST_SUITE_P(Rows, WaveRateTest,
                          [](const testing::TestParamInfo<RateRow>& info) { return info.param.name; });
 
 } // namespace
+
+// Copying a stretch gives the bytes a copy of the whole followed by the two cuts gave (the reference), on
+// staircases where a frame too many or too few shows: odd milliseconds at 44.1 and 22.05 kHz, stereo and
+// 8-bit, a source whose length ends inside a millisecond, stretches at the start, at the end and past it.
+TEST(WaveCopyRange, GivesWhatTheWholeCopyAndTheTwoCutsGave)
+{
+    struct Source
+    {
+        TWaveFormatEx format;
+        std::size_t frames;
+        bool decorated;
+    };
+    const Source sources[] = {
+        {PcmFormat(1, 44100, 16), 44100 + 20, false}, {PcmFormat(2, 44100, 16), 22050 + 7, true},
+        {PcmFormat(2, 22050, 8), 11025 + 3, false},   {PcmFormat(1, 11025, 8), 11025, true},
+        {PcmFormat(1, 8000, 16), 8000, false},
+    };
+    const std::pair<std::uint32_t, std::uint32_t> stretches[] = {
+        {0, 1},    {0, 333},    {1, 2},       {17, 501}, {333, 999},  {499, 500},   {250, 1000},
+        {0, 1000}, {999, 1000}, {1000, 1001}, {0, 5000}, {700, 4000}, {2000, 3000},
+    };
+    for (const Source& source : sources) {
+        const Bytes samples = Staircase(source.format, source.frames);
+        TWave whole;
+        LoadBytes(whole, source.decorated ? Decorated(source.format, samples)
+                                          : CanonicalWave(source.format, samples));
+        for (const auto& [startMs, endMs] : stretches) {
+            SCOPED_TRACE(std::to_string(source.format.nChannels) + " ch " +
+                         std::to_string(source.format.nSamplesPerSec) + " Hz " +
+                         std::to_string(source.format.wBitsPerSample) + " bits, " + std::to_string(startMs) +
+                         " to " + std::to_string(endMs) + " ms");
+            TWave reference;
+            reference.CopyContentFrom(whole);
+            reference.Delete(endMs, std::numeric_limits<std::uint32_t>::max() - endMs);
+            reference.Delete(0, startMs);
+            TWave copied;
+            LoadBytes(copied, Canonical(source.format, Bytes(6, 0x55))); // whatever it held goes
+            EXPECT_TRUE(copied.CopyRange(whole, startMs, endMs));
+            EXPECT_TRUE(SameBytes(WaveBytes(copied), WaveBytes(reference)));
+        }
+    }
+    TWave empty;
+    TWave target;
+    LoadBytes(target, Canonical(Mono16At8000, Staircase16(10, 1)));
+    EXPECT_FALSE(target.CopyRange(empty, 0, 10));
+    EXPECT_EQ(target.Size(), 0U);
+}
