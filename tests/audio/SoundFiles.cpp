@@ -60,7 +60,9 @@ void RunTool(const std::vector<std::string>& argv)
     }
 }
 
-SampleVector OnsetSine(unsigned rate, unsigned channels, double seconds)
+namespace {
+
+SampleVector onsetSine(unsigned rate, unsigned channels, double seconds)
 {
     const auto frames = static_cast<std::size_t>(std::lround(seconds * rate));
     const std::size_t silent = rate / 4;
@@ -76,6 +78,8 @@ SampleVector OnsetSine(unsigned rate, unsigned channels, double seconds)
     }
     return out;
 }
+
+} // namespace
 
 std::string WriteBytes(const std::string& name, const Bytes& bytes)
 {
@@ -94,7 +98,7 @@ Bytes ReadBytes(const std::string& path)
 std::string WriteOnsetSine(const std::string& name, unsigned rate, unsigned channels, double seconds)
 {
     return WriteBytes(
-        name, CanonicalWave(PcmFormat(channels, rate, 16), Pcm16(OnsetSine(rate, channels, seconds))));
+        name, CanonicalWave(PcmFormat(channels, rate, 16), Pcm16(onsetSine(rate, channels, seconds))));
 }
 
 std::string Ffmpeg(const std::string& input, const std::vector<std::string>& args, const std::string& output)

@@ -24,8 +24,7 @@ void RunTool(const std::vector<std::string>& argv);
 constexpr double OnsetHz = 440;
 constexpr int FirstAmplitude = 16384;
 constexpr int SecondAmplitude = 8192;
-SampleVector OnsetSine(unsigned rate, unsigned channels, double seconds);
-// The same as a canonical 16-bit WAV file in SoundFolder; returns its path.
+// As a canonical 16-bit WAV file in SoundFolder; returns its path.
 std::string WriteOnsetSine(const std::string& name, unsigned rate, unsigned channels, double seconds);
 
 std::string WriteBytes(const std::string& name, const Bytes& bytes);
