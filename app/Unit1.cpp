@@ -793,9 +793,13 @@ void TDepart::OpenFile(const QString& fileName)
 QString TDepart::CommandLineFile(const QStringList& arguments)
 {
     qsizetype first = 1;
-    if (arguments.size() > first && arguments[first] == QStringLiteral("--"))
+    const bool afterOptions = arguments.size() > first && arguments[first] == QStringLiteral("--");
+    if (afterOptions)
         ++first;
-    if (arguments.size() <= first || arguments[first].isEmpty())
+    // An option (the program has none of its own) opens nothing; a file whose name starts with "-" follows
+    // "--".
+    if (arguments.size() <= first || arguments[first].isEmpty() ||
+        (!afterOptions && arguments[first].startsWith(QLatin1Char('-'))))
         return {};
     const QString& argument = arguments[first];
     const QUrl url(argument);

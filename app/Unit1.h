@@ -52,7 +52,7 @@ public:
     // command opens one, after the unsaved question; any other file as a recording.
     void OpenFile(const QString& fileName);
     // The file the command line names (the first argument, a path or a file: URL, made absolute), or
-    // nothing.
+    // nothing (no argument, or an option).
     static QString CommandLineFile(const QStringList& arguments);
     // The open dialog's filters: waves first, as they always were, then every sound file.
     static QStringList RecordingFilters();

@@ -178,6 +178,7 @@ TEST_F(OpenFilesTest, CommandLineFileOpensAsARecordingOrAProject)
         {{"sonalto", "../montage.snt"}, QDir::cleanPath(here + "/../montage.snt")},
         {{"sonalto", "file:///tmp/un%20son.flac"}, "/tmp/un son.flac"},
         {{"sonalto", "--", "-tiret.mp3"}, here + "/-tiret.mp3"},
+        {{"sonalto", "--help"}, {}},
         {{"sonalto", "/tmp/a#b?.mp3"}, "/tmp/a#b?.mp3"}};
     for (const auto& [arguments, file] : rows)
         EXPECT_EQ(TDepart::CommandLineFile(arguments), file) << arguments.join(' ').toStdString();
