@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <numbers>
@@ -20,6 +21,11 @@ std::string SoundFolder()
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/sonalto-sounds-XXXXXX";
         if (!mkdtemp(pattern.data()))
             throw std::runtime_error("no temporary folder for the sound files");
+        static const std::string made = pattern;
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(made, ignored);
+        });
         return pattern + "/";
     }();
     return folder;
