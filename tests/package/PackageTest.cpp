@@ -140,7 +140,7 @@ TEST_F(Package, ItsProgramFindsItsHelpPagesBesideIt)
     // The program runs under strace, which ends once the program it traces is stopped.
     const std::string script =
         "strace -f -e trace=openat -o " + trace.string() + " " + program +
-        " & s=$!; for i in $(seq 100); do xdotool search --name '^Sonalto$' >/dev/null && "
+        " & s=$!; for i in $(seq 300); do xdotool search --name '^Sonalto$' >/dev/null && "
         "break; sleep 0.1; done; xdotool search --name '^Sonalto$' >/dev/null; found=$?; "
         "kill $(pgrep -P $s); wait $s; exit $found";
     const std::string scriptFile = (root / "show.sh").string();
