@@ -1,26 +1,14 @@
 #include "platform/sound/MixerService.h"
 
 #include "platform/sound/Backends.h"
+#include "platform/sound/ServiceBackend.h"
 #include "platform/sound/alsa/AlsaMixer.h"
 #include "platform/sound/virtual/VirtualMixer.h"
 
 #include <atomic>
-#include <mutex>
 #include <utility>
 
 namespace {
-
-struct Backend
-{
-    std::mutex mutex;
-    std::shared_ptr<MixerBackend> current;
-};
-
-Backend& backend()
-{
-    static Backend b;
-    return b;
-}
 
 DeviceRegistry<MixerDevice>& devices()
 {
@@ -45,6 +33,12 @@ std::shared_ptr<MixerBackend> ChooseMixerBackend()
     return std::make_shared<VirtualMixerBackend>();
 }
 
+ServiceBackend<MixerBackend>& backend()
+{
+    static ServiceBackend<MixerBackend> b(ChooseMixerBackend);
+    return b;
+}
+
 } // namespace
 
 std::string MixerNameField(const std::string& text, std::size_t characters)
@@ -63,18 +57,12 @@ std::string MixerNameField(const std::string& text, std::size_t characters)
 
 MixerBackend& CurrentMixerBackend()
 {
-    Backend& r = backend();
-    const std::lock_guard<std::mutex> lock(r.mutex);
-    if (!r.current)
-        r.current = ChooseMixerBackend();
-    return *r.current;
+    return backend().Current();
 }
 
 void SetCurrentMixerBackend(std::shared_ptr<MixerBackend> current)
 {
-    Backend& r = backend();
-    const std::lock_guard<std::mutex> lock(r.mutex);
-    r.current = std::move(current);
+    backend().Set(std::move(current));
 }
 
 unsigned mixerGetNumDevs()

@@ -1,5 +1,7 @@
 #include "platform/sound/WaveDevice.h"
 
+#include "platform/sound/WaveService.h"
+
 std::string WaveErrorText(MMRESULT code)
 {
     switch (code) {
@@ -112,4 +114,26 @@ MMRESULT QueueHeader(WAVEHDR* header)
         return WAVERR_STILLPLAYING;
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveGetErrorText(MMRESULT code, std::string& text)
+{
+    text = WaveErrorText(code);
+    return text.empty() ? MMSYSERR_INVALPARAM : MMSYSERR_NOERROR;
+}
+
+void SetDeviceTime(MMTIME& time, std::uint64_t bytes, std::uint64_t frames, std::uint32_t rate)
+{
+    switch (time.wType) {
+    case MMTIME::Bytes:
+        time.value = static_cast<std::uint32_t>(bytes);
+        break;
+    case MMTIME::Samples:
+        time.value = static_cast<std::uint32_t>(frames);
+        break;
+    default:
+        time.wType = MMTIME::Ms;
+        time.value = static_cast<std::uint32_t>(frames * 1000 / rate);
+        break;
+    }
 }

@@ -109,6 +109,10 @@ struct MMTIME
     std::uint8_t hour = 0, min = 0, sec = 0, frame = 0;
 };
 
+// Fills time with a device's position: in bytes or in samples (frames) when it asks for them, in
+// milliseconds (at rate frames a second) for any other unit.
+void SetDeviceTime(MMTIME& time, std::uint64_t bytes, std::uint64_t frames, std::uint32_t rate);
+
 // The open devices of one direction, by handle number: a call with a closed handle finds nothing.
 template <typename Device> class DeviceRegistry
 {

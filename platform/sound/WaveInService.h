@@ -1,14 +1,13 @@
 // The wave input service: open a device for a format, hand it empty buffers, get each one back filled,
 // start, stop, reset, close. Backends supply the devices; the functions below check handles and
-// buffer headers the same way for all of them.
+// buffer headers the same way for all of them (WaveService.h).
 //
 // Threads: the functions are called on the GUI thread. A backend's own threads only fill queued buffers
 // and push notifications into the device's NotificationQueue; a header's fields (dwBytesRecorded,
 // dwFlags) are set by the backend before its MM_WIM_DATA is pushed, and read after it is popped.
 #pragma once
 
-#include "platform/sound/WaveDevice.h"
-#include "platform/sound/WaveFormat.h"
+#include "platform/sound/WaveService.h"
 
 #include <cstdint>
 #include <memory>
@@ -40,18 +39,7 @@ public:
     virtual MMRESULT Close() = 0;
 };
 
-class WaveInBackend
-{
-public:
-    virtual ~WaveInBackend() = default;
-    virtual std::string Name() const = 0;
-    virtual unsigned GetNumDevs() = 0;
-    virtual MMRESULT GetDevCaps(int deviceId, WAVEINCAPS& caps) = 0;
-    virtual MMRESULT Query(int deviceId, const TWaveFormatEx& format) = 0;
-    // Opens the device stopped; on success pushes MM_WIM_OPEN into callback (possibly from another thread).
-    virtual MMRESULT Open(std::unique_ptr<WaveInDevice>& device, int deviceId, const TWaveFormatEx& format,
-                          NotificationQueue* callback) = 0;
-};
+using WaveInBackend = WaveBackend<WaveInDevice, WAVEINCAPS>;
 
 // The backend the program records with: chosen once, at first use, like the output's. Tests install another.
 WaveInBackend& CurrentWaveInBackend();

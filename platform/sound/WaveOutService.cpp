@@ -2,54 +2,33 @@
 
 #include "platform/sound/Backends.h"
 
-#include <mutex>
-
 namespace {
 
-struct Backend
+std::shared_ptr<WaveOutBackend> ProbeWaveOutBackend()
 {
-    std::mutex mutex;
-    std::shared_ptr<WaveOutBackend> current;
-};
-
-Backend& backend()
-{
-    static Backend b;
-    return b;
+    // Desktops run a sound server that knows the real devices and their volumes; without one, ALSA's
+    // default device is what there is.
+    if (auto pulse = CreatePulseWaveOutBackend())
+        return pulse;
+    return CreateAlsaWaveOutBackend("default");
 }
 
-DeviceRegistry<WaveOutDevice>& devices()
+WaveService<WaveOutBackend>& service()
 {
-    static DeviceRegistry<WaveOutDevice> r;
-    return r;
-}
-
-WaveOutDevice* device(HWAVEOUT handle)
-{
-    return devices().Find(handle);
+    static WaveService<WaveOutBackend> s(ProbeWaveOutBackend);
+    return s;
 }
 
 } // namespace
 
 WaveOutBackend& CurrentWaveOutBackend()
 {
-    Backend& r = backend();
-    const std::lock_guard<std::mutex> lock(r.mutex);
-    if (!r.current) {
-        // Desktops run a sound server that knows the real devices and their volumes; without one,
-        // ALSA's default device is what there is.
-        r.current = CreatePulseWaveOutBackend();
-        if (!r.current)
-            r.current = CreateAlsaWaveOutBackend("default");
-    }
-    return *r.current;
+    return service().Backends().Current();
 }
 
 void SetCurrentWaveOutBackend(std::shared_ptr<WaveOutBackend> current)
 {
-    Backend& r = backend();
-    const std::lock_guard<std::mutex> lock(r.mutex);
-    r.current = std::move(current);
+    service().Backends().Set(std::move(current));
 }
 
 unsigned waveOutGetNumDevs()
@@ -65,61 +44,33 @@ MMRESULT waveOutGetDevCaps(int deviceId, WAVEOUTCAPS& caps)
 MMRESULT waveOutOpen(HWAVEOUT* handle, int deviceId, const TWaveFormatEx* format, NotificationQueue* callback,
                      std::uint32_t flags)
 {
-    if (!format)
-        return WAVERR_BADFORMAT; // a wave without a valid header has no format a device could play
-    WaveOutBackend& current = CurrentWaveOutBackend();
-    if (flags & WAVE_FORMAT_QUERY)
-        return current.Query(deviceId, *format);
-    if (!handle || !callback)
-        return MMSYSERR_INVALPARAM;
-    std::unique_ptr<WaveOutDevice> opened;
-    const MMRESULT result = current.Open(opened, deviceId, *format, callback);
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    *handle = devices().Add(std::move(opened));
-    return MMSYSERR_NOERROR;
+    return service().Open(handle, deviceId, format, callback, flags);
 }
 
 MMRESULT waveOutClose(HWAVEOUT handle)
 {
-    WaveOutDevice* d = device(handle);
-    if (!d)
-        return MMSYSERR_INVALHANDLE;
-    const MMRESULT result = d->Close();
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    devices().Remove(handle); // destroyed here, outside the registry's lock
-    return MMSYSERR_NOERROR;
+    return service().Close(handle);
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header)
 {
-    return PrepareHeader(device(handle) != nullptr, header);
+    return service().Prepare(handle, header);
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header)
 {
-    return UnprepareHeader(device(handle) != nullptr, header);
+    return service().Unprepare(handle, header);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header)
 {
-    WaveOutDevice* d = device(handle);
-    if (!d)
-        return MMSYSERR_INVALHANDLE;
-    if (const MMRESULT checked = QueueHeader(header))
-        return checked;
-    const MMRESULT result = d->Write(header);
-    if (result != MMSYSERR_NOERROR)
-        header->dwFlags &= ~WHDR_INQUEUE;
-    return result;
+    return service().QueueBuffer(handle, header, [](WaveOutDevice& d, WAVEHDR* h) { return d.Write(h); });
 }
 
 #define SONALTO_FORWARD(call, expression)                                                                    \
     MMRESULT call                                                                                            \
     {                                                                                                        \
-        WaveOutDevice* d = device(handle);                                                                   \
-        return d ? d->expression : MMSYSERR_INVALHANDLE;                                                     \
+        return service().Forward(handle, [&](WaveOutDevice& d) { return d.expression; });                    \
     }
 
 SONALTO_FORWARD(waveOutPause(HWAVEOUT handle), Pause())
@@ -136,6 +87,5 @@ SONALTO_FORWARD(waveOutSetPlaybackRate(HWAVEOUT handle, std::uint32_t rate), Set
 
 MMRESULT waveOutGetErrorText(MMRESULT code, std::string& text)
 {
-    text = WaveErrorText(code);
-    return text.empty() ? MMSYSERR_INVALPARAM : MMSYSERR_NOERROR;
+    return WaveGetErrorText(code, text);
 }

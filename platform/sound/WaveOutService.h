@@ -1,14 +1,13 @@
 // The wave output service: open a device for a format, send it buffers, get each one back once played,
 // pause, restart, reset, close. Backends (PulseAudio, ALSA, virtual) supply the devices; the functions
-// below check handles and buffer headers the same way for all of them.
+// below check handles and buffer headers the same way for all of them (WaveService.h).
 //
 // Threads: the functions are called on the GUI thread. A backend may use threads of its own, which
 // only push notifications into the device's NotificationQueue; a header's flags are changed by the
 // backend before its MM_WOM_DONE is pushed, and read by the GUI thread after it is popped.
 #pragma once
 
-#include "platform/sound/WaveDevice.h"
-#include "platform/sound/WaveFormat.h"
+#include "platform/sound/WaveService.h"
 
 #include <cstdint>
 #include <memory>
@@ -64,19 +63,7 @@ public:
     virtual MMRESULT Close() = 0;
 };
 
-class WaveOutBackend
-{
-public:
-    virtual ~WaveOutBackend() = default;
-    virtual std::string Name() const = 0;
-    virtual unsigned GetNumDevs() = 0;
-    virtual MMRESULT GetDevCaps(int deviceId, WAVEOUTCAPS& caps) = 0;
-    // Whether the device would play this format.
-    virtual MMRESULT Query(int deviceId, const TWaveFormatEx& format) = 0;
-    // Opens the device; on success pushes MM_WOM_OPEN into callback (possibly from another thread).
-    virtual MMRESULT Open(std::unique_ptr<WaveOutDevice>& device, int deviceId, const TWaveFormatEx& format,
-                          NotificationQueue* callback) = 0;
-};
+using WaveOutBackend = WaveBackend<WaveOutDevice, WAVEOUTCAPS>;
 
 // The backend the program uses: chosen once, at first use, by probing (a sound server, else ALSA).
 // Tests install another (the virtual one) before any device is opened.
@@ -85,8 +72,6 @@ void SetCurrentWaveOutBackend(std::shared_ptr<WaveOutBackend> backend);
 
 // Handles are numbers, never pointers: a call with a closed handle gets MMSYSERR_INVALHANDLE.
 using HWAVEOUT = std::uintptr_t;
-constexpr std::uint32_t WAVE_FORMAT_QUERY = 0x0001;
-constexpr std::uint32_t CALLBACK_WINDOW = 0x00010000;
 
 unsigned waveOutGetNumDevs();
 MMRESULT waveOutGetDevCaps(int deviceId, WAVEOUTCAPS& caps);

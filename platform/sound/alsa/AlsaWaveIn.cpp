@@ -113,19 +113,7 @@ public:
             const std::lock_guard<std::mutex> lock(m_mutex);
             bytes = m_position;
         }
-        switch (time.wType) {
-        case MMTIME::Bytes:
-            time.value = static_cast<std::uint32_t>(bytes);
-            break;
-        case MMTIME::Samples:
-            time.value = static_cast<std::uint32_t>(bytes / m_format.nBlockAlign);
-            break;
-        default:
-            time.wType = MMTIME::Ms;
-            time.value =
-                static_cast<std::uint32_t>(bytes / m_format.nBlockAlign * 1000 / m_format.nSamplesPerSec);
-            break;
-        }
+        SetDeviceTime(time, bytes, bytes / m_format.nBlockAlign, m_format.nSamplesPerSec);
         return MMSYSERR_NOERROR;
     }
 

@@ -113,18 +113,7 @@ public:
                 m_lastPosition = frames;
             }
         }
-        switch (time.wType) {
-        case MMTIME::Bytes:
-            time.value = static_cast<std::uint32_t>(frames * m_format.nBlockAlign);
-            break;
-        case MMTIME::Samples:
-            time.value = static_cast<std::uint32_t>(frames);
-            break;
-        default:
-            time.wType = MMTIME::Ms;
-            time.value = static_cast<std::uint32_t>(frames * 1000 / m_format.nSamplesPerSec);
-            break;
-        }
+        SetDeviceTime(time, frames * m_format.nBlockAlign, frames, m_format.nSamplesPerSec);
         return MMSYSERR_NOERROR;
     }
 

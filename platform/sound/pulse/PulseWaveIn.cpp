@@ -150,19 +150,7 @@ public:
             const MainloopLock lock(m_connection->Mainloop());
             bytes = m_position;
         }
-        const std::uint64_t frames = bytes / m_frame;
-        switch (time.wType) {
-        case MMTIME::Bytes:
-            time.value = static_cast<std::uint32_t>(bytes);
-            break;
-        case MMTIME::Samples:
-            time.value = static_cast<std::uint32_t>(frames);
-            break;
-        default:
-            time.wType = MMTIME::Ms;
-            time.value = static_cast<std::uint32_t>(frames * 1000 / m_sample.rate);
-            break;
-        }
+        SetDeviceTime(time, bytes, bytes / m_frame, m_sample.rate);
         return MMSYSERR_NOERROR;
     }
 

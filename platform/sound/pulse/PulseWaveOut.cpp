@@ -180,19 +180,7 @@ public:
             bytes = m_paused ? m_pausedAt : EstimateHeard();
             bytes = bytes > m_epoch ? bytes - m_epoch : 0;
         }
-        const std::uint64_t frames = bytes / m_frame;
-        switch (time.wType) {
-        case MMTIME::Bytes:
-            time.value = static_cast<std::uint32_t>(bytes);
-            break;
-        case MMTIME::Samples:
-            time.value = static_cast<std::uint32_t>(frames);
-            break;
-        default:
-            time.wType = MMTIME::Ms;
-            time.value = static_cast<std::uint32_t>(frames * 1000 / m_spec.rate);
-            break;
-        }
+        SetDeviceTime(time, bytes, bytes / m_frame, m_spec.rate);
         return MMSYSERR_NOERROR;
     }
 
