@@ -10,9 +10,9 @@
 #include "montage/ui/OverviewBox.h"
 #include "montage/ui/Unit3.h"
 #include "mp3/ui/Unit6.h"
-#include "platform/VirtualMixer.h"
-#include "platform/ui/Application.h"
+#include "platform/sound/virtual/VirtualMixer.h"
 #include "recording/ui/Unit2.h"
+#include "widgets/Application.h"
 
 #include <QComboBox>
 #include <QDir>

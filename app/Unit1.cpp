@@ -9,8 +9,8 @@
 #include "montage/ui/Tcalcul.h"
 #include "montage/ui/Unit3.h"
 #include "mp3/ui/Unit6.h"
-#include "platform/ui/Dialogs.h"
-#include "platform/ui/Look.h"
+#include "widgets/Dialogs.h"
+#include "widgets/Look.h"
 
 #include <QAction>
 #include <QApplication>

@@ -6,9 +6,9 @@
 #include "help/ui/apr.h"
 #include "montage/ui/Unit3.h"
 #include "mp3/ui/Unit6.h"
-#include "platform/ui/Application.h"
-#include "platform/ui/Dialogs.h"
 #include "recording/ui/Unit2.h"
+#include "widgets/Application.h"
+#include "widgets/Dialogs.h"
 
 #include <QLabel>
 #include <QTimer>

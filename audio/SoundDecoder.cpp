@@ -1,6 +1,6 @@
 #include "audio/SoundDecoder.h"
 
-#include "platform/FileDescriptor.h"
+#include "platform/io/FileDescriptor.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

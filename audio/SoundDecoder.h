@@ -5,7 +5,7 @@
 #pragma once
 
 #include "audio/WaveStorage.h"
-#include "platform/Stream.h"
+#include "platform/io/Stream.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "audio/WaveUtils.h"
-#include "platform/Persistent.h"
-#include "platform/Stream.h"
+#include "platform/io/Persistent.h"
+#include "platform/io/Stream.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,8 +1,8 @@
 #include "audio/WaveUtils.h"
 
-#include "platform/LocaleSeparators.h"
-#include "platform/MulDiv.h"
-#include "platform/PcmConverter.h"
+#include "platform/io/LocaleSeparators.h"
+#include "platform/io/MulDiv.h"
+#include "platform/pcm/PcmConverter.h"
 
 #include <array>
 #include <cstdio>

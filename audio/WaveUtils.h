@@ -2,10 +2,10 @@
 // streams, and the small texts and measures every audio component shares.
 #pragma once
 
-#include "platform/HeapBlock.h"
-#include "platform/Riff.h"
-#include "platform/Stream.h"
-#include "platform/WaveFormat.h"
+#include "platform/io/HeapBlock.h"
+#include "platform/io/Riff.h"
+#include "platform/io/Stream.h"
+#include "platform/sound/WaveFormat.h"
 
 #include <bit>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // Plays on the program's own choice of sound output (a sound server, else ALSA).
 #include "bench/BenchUtils.h"
 #include "devices/WavePlayers.h"
-#include "platform/WaveOut.h"
+#include "platform/sound/WaveOutService.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

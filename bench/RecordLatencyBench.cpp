@@ -10,7 +10,7 @@
 //   bench_record_latency DATA_FOLDER [SERVER_NAME]
 #include "devices/WavePlayers.h"
 #include "devices/WaveRecorders.h"
-#include "platform/CaptureSource.h"
+#include "platform/sound/CaptureSource.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -7,10 +7,9 @@
 // and for arecord alike. The PulseAudio row needs a sound server (bench/run.sh starts a private one).
 #include "bench/BenchUtils.h"
 #include "devices/WaveRecorders.h"
-#include "platform/AlsaWaveIn.h"
-#include "platform/PulseWaveIn.h"
-#include "platform/VirtualClock.h"
-#include "platform/VirtualWaveIn.h"
+#include "platform/sound/Backends.h"
+#include "platform/sound/VirtualClock.h"
+#include "platform/sound/virtual/VirtualWaveIn.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

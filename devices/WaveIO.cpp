@@ -1,7 +1,7 @@
 #include "devices/WaveIO.h"
 
-#include "platform/ExceptionHandler.h"
-#include "platform/MulDiv.h"
+#include "platform/io/ExceptionHandler.h"
+#include "platform/io/MulDiv.h"
 
 #include <QCoreApplication>
 #include <QEvent>

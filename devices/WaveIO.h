@@ -7,7 +7,7 @@
 #pragma once
 
 #include "audio/WaveUtils.h"
-#include "platform/WaveDevice.h"
+#include "platform/sound/WaveDevice.h"
 
 #include <QObject>
 #include <atomic>

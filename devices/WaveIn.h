@@ -3,7 +3,7 @@
 #pragma once
 
 #include "devices/WaveIO.h"
-#include "platform/WaveIn.h"
+#include "platform/sound/WaveInService.h"
 
 #include <functional>
 

@@ -1,7 +1,7 @@
 #include "devices/WaveMixer.h"
 
-#include "platform/ExceptionHandler.h"
-#include "platform/ListError.h"
+#include "platform/io/ExceptionHandler.h"
+#include "platform/io/ListError.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -7,7 +7,7 @@
 // any failure, and the mixer keeps the result of its last open.
 #pragma once
 
-#include "platform/Mixer.h"
+#include "platform/sound/MixerService.h"
 
 #include <QObject>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "devices/WaveOut.h"
 
-#include "platform/MulDiv.h"
+#include "platform/io/MulDiv.h"
 
 #include <thread>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "devices/WaveIO.h"
-#include "platform/WaveOut.h"
+#include "platform/sound/WaveOutService.h"
 
 #include <cstdint>
 

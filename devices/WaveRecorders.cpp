@@ -1,6 +1,6 @@
 #include "devices/WaveRecorders.h"
 
-#include "platform/ExceptionHandler.h"
+#include "platform/io/ExceptionHandler.h"
 
 namespace {
 

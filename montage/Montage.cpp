@@ -1,7 +1,7 @@
 #include "montage/Montage.h"
 
 #include "montage/Fades.h"
-#include "platform/Stream.h"
+#include "platform/io/Stream.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "montage/ProjectFile.h"
 
-#include "platform/FileDescriptor.h"
+#include "platform/io/FileDescriptor.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,7 +6,7 @@
 
 #include "audio/SoundDecoder.h"
 #include "montage/Montage.h"
-#include "platform/Stream.h"
+#include "platform/io/Stream.h"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #include "mp3/LameCoder.h"
 
 #include "audio/WaveUtils.h"
-#include "platform/Stream.h"
+#include "platform/io/Stream.h"
 
 #include <QCoreApplication>
 #include <array>

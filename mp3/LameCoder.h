@@ -5,8 +5,8 @@
 #pragma once
 
 #include "mp3/Lame_dll.h"
-#include "platform/ListError.h"
-#include "platform/Persistent.h"
+#include "platform/io/ListError.h"
+#include "platform/io/Persistent.h"
 
 #include <cstdint>
 #include <functional>

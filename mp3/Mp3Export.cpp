@@ -1,6 +1,6 @@
 #include "mp3/Mp3Export.h"
 
-#include "platform/Stream.h"
+#include "platform/io/Stream.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The layers, checked on the sources: the model code (every folder but app/ and the ui folders) includes no
-# header of Qt's GUI modules, and only the sound backends include the PulseAudio and ALSA headers.
+# The layers, checked on the sources: the model code (every folder but app/, widgets/ and the ui folders)
+# includes no header of Qt's GUI modules; only the files of a sound backend's folder include its C library's
+# headers (platform/sound/pulse/ PulseAudio's, platform/sound/alsa/ ALSA's); and no library outside
+# platform/sound/ includes a backend's own header, which is private to the sound library.
 #   check-layers.sh SOURCE_DIR QT_INCLUDE_DIR
 # Prints each include that breaks a rule and exits 1 when there is one.
 set -u
@@ -9,17 +11,18 @@ qt=$2
 cd "$src" || exit 2
 
 gui_modules=(QtGui QtWidgets QtPrintSupport QtSvg QtSvgWidgets QtOpenGL QtOpenGLWidgets)
+# resources/RenderIcon.cpp is the build's icon renderer, a program of its own that draws with Qt Svg.
 model_files() {
-    git ls-files -- '*.h' '*.cpp' 2>/dev/null | grep -vE '^(app|tests|bench|build)/|(^|/)ui/' ||
-        find . -name '*.h' -o -name '*.cpp' | sed 's|^\./||' | grep -vE '^(app|tests|bench|build)/|(^|/)ui/'
+    git ls-files -- '*.h' '*.cpp' 2>/dev/null | grep -vE '^(app|widgets|tests|bench|build)/|(^|/)ui/|^resources/RenderIcon\.cpp$' ||
+        find . -name '*.h' -o -name '*.cpp' | sed 's|^\./||' | grep -vE '^(app|widgets|tests|bench|build)/|(^|/)ui/|^resources/RenderIcon\.cpp$'
 }
 
-# A sound backend: a file of the PulseAudio or ALSA family, by its folder or its name.
-is_backend() {
+# The backend family whose C library a header belongs to, or nothing.
+header_family() {
     case $1 in
-    */pulse/* | */alsa/* | */Pulse* | */Alsa*) return 0 ;;
+    pulse/*) echo pulse ;;
+    alsa/* | asoundlib.h) echo alsa ;;
     esac
-    return 1
 }
 
 broken=0
@@ -36,15 +39,18 @@ while IFS= read -r file; do
                 broken=1
             fi
         done
-        case $header in
-        pulse/* | alsa/* | asoundlib.h)
-            if ! is_backend "$file"; then
-                echo "$file:${line%%:*}: <$header> outside the sound backends"
-                broken=1
-            fi
-            ;;
-        esac
+        family=$(header_family "$header")
+        if [ -n "$family" ] && [[ $file != platform/sound/$family/* ]]; then
+            echo "$file:${line%%:*}: <$header> outside platform/sound/$family/"
+            broken=1
+        fi
     done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<' "$file")
+    if [[ $file != platform/sound/* ]]; then
+        while IFS= read -r line; do
+            echo "$file:${line%%:*}: a sound backend's own header outside platform/sound/ (use Backends.h)"
+            broken=1
+        done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"platform/sound/(pulse|alsa|virtual)/' "$file")
+    fi
 done < <(model_files)
 
 if [ "$checked" -eq 0 ]; then

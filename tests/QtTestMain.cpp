@@ -1,5 +1,5 @@
 // main() of the widget tests: the application lives for the whole run, on the offscreen platform.
-#include "platform/ui/Application.h"
+#include "widgets/Application.h"
 
 #include <gtest/gtest.h>
 

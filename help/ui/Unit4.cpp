@@ -1,7 +1,7 @@
 #include "help/ui/Unit4.h"
 
 #include "help/ui/apr.h"
-#include "platform/ui/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

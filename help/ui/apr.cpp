@@ -1,7 +1,7 @@
 #include "help/ui/apr.h"
 
-#include "platform/ui/Dialogs.h"
-#include "platform/ui/Look.h"
+#include "widgets/Dialogs.h"
+#include "widgets/Look.h"
 
 #include <QFrame>
 #include <QLabel>

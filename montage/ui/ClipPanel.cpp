@@ -1,6 +1,6 @@
 #include "montage/ui/ClipPanel.h"
 
-#include "platform/ui/Look.h"
+#include "widgets/Look.h"
 
 #include <QApplication>
 #include <QDrag>

@@ -1,7 +1,7 @@
 #include "montage/ui/Unit3.h"
 
-#include "platform/ui/Dialogs.h"
-#include "platform/ui/Look.h"
+#include "widgets/Dialogs.h"
+#include "widgets/Look.h"
 
 #include <QEvent>
 #include <QFrame>

@@ -1,9 +1,9 @@
 #include "mp3/ui/Unit6.h"
 
 #include "montage/Montage.h"
-#include "platform/Stream.h"
-#include "platform/ui/Dialogs.h"
-#include "platform/ui/Look.h"
+#include "platform/io/Stream.h"
+#include "widgets/Dialogs.h"
+#include "widgets/Look.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

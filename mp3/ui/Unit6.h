@@ -6,7 +6,7 @@
 #include "audio/WaveStorage.h"
 #include "mp3/LameCoder.h"
 #include "mp3/Mp3Export.h"
-#include "platform/ui/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 #include <QDialog>
 #include <QString>

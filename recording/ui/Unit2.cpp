@@ -1,7 +1,7 @@
 #include "recording/ui/Unit2.h"
 
-#include "platform/ui/Look.h"
 #include "recording/ui/StxVumeter.h"
+#include "widgets/Look.h"
 
 #include <QComboBox>
 #include <QEvent>

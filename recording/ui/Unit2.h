@@ -8,7 +8,7 @@
 #include "audio/WaveStorage.h"
 #include "devices/WaveMixer.h"
 #include "devices/WaveRecorders.h"
-#include "platform/ui/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 #include <QDialog>
 #include <QPixmap>

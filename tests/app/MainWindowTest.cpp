@@ -4,7 +4,7 @@
 #include "audio/TestWaves.h"
 #include "editor/ui/WaveformBox.h"
 #include "montage/ui/OverviewBox.h"
-#include "platform/ui/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 #include <QAction>
 #include <QLabel>

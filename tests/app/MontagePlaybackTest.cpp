@@ -5,8 +5,8 @@
 #include "montage/ui/ClipPanel.h"
 #include "montage/ui/OverviewBox.h"
 #include "montage/ui/Unit3.h"
-#include "platform/VirtualWaveOut.h"
-#include "platform/ui/Dialogs.h"
+#include "platform/sound/virtual/VirtualWaveOut.h"
+#include "widgets/Dialogs.h"
 
 #include <QAction>
 #include <QLabel>

@@ -4,8 +4,8 @@
 #include "audio/TestWaves.h"
 #include "montage/ui/OverviewBox.h"
 #include "montage/ui/Unit3.h"
-#include "platform/VirtualWaveOut.h"
-#include "platform/ui/Dialogs.h"
+#include "platform/sound/virtual/VirtualWaveOut.h"
+#include "widgets/Dialogs.h"
 
 #include <QAction>
 #include <QLabel>

@@ -4,8 +4,8 @@
 #include "audio/SoundFiles.h"
 #include "editor/ui/DecodeProgress.h"
 #include "editor/ui/WaveformBox.h"
-#include "platform/VirtualWaveOut.h"
-#include "platform/ui/Dialogs.h"
+#include "platform/sound/virtual/VirtualWaveOut.h"
+#include "widgets/Dialogs.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -3,8 +3,8 @@
 #include "app/Unit1.h"
 #include "audio/TestWaves.h"
 #include "editor/ui/WaveformBox.h"
-#include "platform/VirtualWaveOut.h"
-#include "platform/ui/Dialogs.h"
+#include "platform/sound/virtual/VirtualWaveOut.h"
+#include "widgets/Dialogs.h"
 
 #include <QLabel>
 #include <QScrollBar>

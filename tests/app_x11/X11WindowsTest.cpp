@@ -4,12 +4,12 @@
 #include "help/ui/About.h"
 #include "help/ui/Unit4.h"
 #include "mp3/ui/Unit6.h"
-#include "platform/VirtualMixer.h"
-#include "platform/VirtualWaveIn.h"
-#include "platform/VirtualWaveOut.h"
-#include "platform/ui/Application.h"
-#include "platform/ui/Dialogs.h"
+#include "platform/sound/virtual/VirtualMixer.h"
+#include "platform/sound/virtual/VirtualWaveIn.h"
+#include "platform/sound/virtual/VirtualWaveOut.h"
 #include "recording/ui/Unit2.h"
+#include "widgets/Application.h"
+#include "widgets/Dialogs.h"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>

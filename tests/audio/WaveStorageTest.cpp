@@ -1,6 +1,6 @@
 // The holders of a wave: the storage placed on windows and clips, and the named item of a collection.
 #include "audio/TestWaves.h"
-#include "platform/LocaleSeparators.h"
+#include "platform/io/LocaleSeparators.h"
 
 #include <gtest/gtest.h>
 #include <optional>

@@ -1,7 +1,7 @@
 // The in-memory wave: its details and how they follow the content, the change event, comparisons,
 // trimming, and loading and saving files.
 #include "audio/TestWaves.h"
-#include "platform/LocaleSeparators.h"
+#include "platform/io/LocaleSeparators.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,6 +1,6 @@
 // The PCM format table, the format and time texts, the peak level and the conversion entry point.
 #include "audio/TestWaves.h"
-#include "platform/LocaleSeparators.h"
+#include "platform/io/LocaleSeparators.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,13 +1,11 @@
 // The mixer component as the recording window uses it, on the sound server's mixer: the private server
 // scripts/pulse-test-server.sh starts for ctest. The server is changed with pactl, as the desktop's sound
 // settings would change it.
-#include "platform/PulseMixer.h"
-
 #include "devices/WaveMixer.h"
-#include "platform/CaptureSource.h"
-#include "platform/PulseWaveIn.h"
-#include "platform/WaveIn.h"
-#include "platform/WaveOut.h"
+#include "platform/sound/Backends.h"
+#include "platform/sound/CaptureSource.h"
+#include "platform/sound/WaveInService.h"
+#include "platform/sound/WaveOutService.h"
 #include "support/ProcessEvents.h"
 #include "support/PulseTestServer.h"
 

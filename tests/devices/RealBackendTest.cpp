@@ -3,10 +3,8 @@
 #include "audio/TestWaves.h"
 #include "devices/WavePlayers.h"
 #include "devices/WaveRecorders.h"
-#include "platform/AlsaWaveOut.h"
-#include "platform/CaptureSource.h"
-#include "platform/PulseWaveIn.h"
-#include "platform/PulseWaveOut.h"
+#include "platform/sound/Backends.h"
+#include "platform/sound/CaptureSource.h"
 #include "support/PulseTestServer.h"
 
 #include <QCoreApplication>

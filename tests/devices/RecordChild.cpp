@@ -3,8 +3,8 @@
 // It runs until it is killed, or for a minute at most, should the test that started it be gone.
 //   recorder_child FILE STEP     (frame i holds ((i * STEP) mod 65536) - 32768, mono, 16 bits, 22050 Hz)
 #include "devices/WaveRecorders.h"
-#include "platform/ExceptionHandler.h"
-#include "platform/VirtualWaveIn.h"
+#include "platform/io/ExceptionHandler.h"
+#include "platform/sound/virtual/VirtualWaveIn.h"
 
 #include <QCoreApplication>
 #include <QTimer>

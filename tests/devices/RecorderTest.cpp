@@ -2,10 +2,10 @@
 // Then on ALSA's null device with its reads scripted: a card that overruns, or that fails for good.
 #include "audio/TestWaves.h"
 #include "devices/WaveRecorders.h"
-#include "platform/AlsaWaveIn.h"
-#include "platform/ExceptionHandler.h"
-#include "platform/ScriptedAlsaCapture.h"
-#include "platform/VirtualWaveIn.h"
+#include "platform/io/ExceptionHandler.h"
+#include "platform/sound/alsa/AlsaWaveIn.h"
+#include "platform/sound/alsa/ScriptedAlsaCapture.h"
+#include "platform/sound/virtual/VirtualWaveIn.h"
 
 #include <QCoreApplication>
 #include <cerrno>

@@ -3,9 +3,9 @@
 // as events on the GUI thread (from any thread, through a watched descriptor, or never once it is gone).
 #include "devices/WaveMixer.h"
 
-#include "platform/ExceptionHandler.h"
-#include "platform/ListError.h"
-#include "platform/VirtualMixer.h"
+#include "platform/io/ExceptionHandler.h"
+#include "platform/io/ListError.h"
+#include "platform/sound/virtual/VirtualMixer.h"
 #include "support/ProcessEvents.h"
 
 #include <QCoreApplication>

@@ -2,8 +2,8 @@
 // events, the synchronous stop, errors and their texts.
 #include "audio/TestWaves.h"
 #include "devices/WavePlayers.h"
-#include "platform/ExceptionHandler.h"
-#include "platform/VirtualWaveOut.h"
+#include "platform/io/ExceptionHandler.h"
+#include "platform/sound/virtual/VirtualWaveOut.h"
 
 #include <QCoreApplication>
 #include <chrono>

@@ -4,7 +4,7 @@
 
 #include "audio/TestWaves.h"
 #include "mp3/Mp3Decode.h"
-#include "platform/Stream.h"
+#include "platform/io/Stream.h"
 
 #include <algorithm>
 #include <csignal>

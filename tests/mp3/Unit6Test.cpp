@@ -6,7 +6,7 @@
 #include "audio/TestWaves.h"
 #include "montage/Montage.h"
 #include "mp3/Mp3Decode.h"
-#include "platform/ui/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 #include <QComboBox>
 #include <QCursor>

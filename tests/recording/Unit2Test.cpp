@@ -8,10 +8,10 @@
 #include "app/Unit1.h"
 #include "audio/TestWaves.h"
 #include "help/HelpTestSupport.h"
-#include "platform/VirtualMixer.h"
-#include "platform/VirtualWaveIn.h"
-#include "platform/ui/Dialogs.h"
+#include "platform/sound/virtual/VirtualMixer.h"
+#include "platform/sound/virtual/VirtualWaveIn.h"
 #include "recording/ui/StxVumeter.h"
+#include "widgets/Dialogs.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -5,7 +5,7 @@
 // sound settings would, and look at it through a client of their own, from outside the program's backends.
 #pragma once
 
-#include "platform/WaveFormat.h"
+#include "platform/sound/WaveFormat.h"
 
 #include <chrono>
 #include <cstddef>

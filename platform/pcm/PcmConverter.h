@@ -1,0 +1,25 @@
+// The PCM converter: sample rate (libsoxr), channel count (mono/stereo) and sample size (8/16 bits)
+// changes over a whole in-memory block in one pass. Deterministic: the same input gives the same output.
+#pragma once
+
+#include "platform/io/HeapBlock.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// Interleaved PCM as stored in a WAVE "data" chunk: 8-bit unsigned or 16-bit signed little-endian.
+struct PcmLayout
+{
+    unsigned channels = 0; // 1 or 2
+    unsigned rate = 0;     // frames per second
+    unsigned bits = 0;     // 8 or 16
+};
+
+// True when the converter handles this layout (1 or 2 channels, 8 or 16 bits, 1000..384000 Hz).
+bool IsSupportedPcm(const PcmLayout& layout);
+
+// Converts the whole frames of src (a trailing partial frame is ignored) from one layout to the other.
+// On success out holds exactly the bytes produced (possibly none) and the result is true. An unsupported
+// layout on either side gives false and leaves out untouched. Allocation failures throw std::bad_alloc.
+bool ConvertPcm(const PcmLayout& from, const std::uint8_t* src, std::size_t srcSize, const PcmLayout& to,
+                HeapBlock& out);

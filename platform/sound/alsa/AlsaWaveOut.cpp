@@ -1,0 +1,406 @@
+#include "platform/sound/Backends.h"
+#include "platform/sound/alsa/AlsaPcm.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Total latency asked of ALSA: long enough to ride out a busy GUI thread, short enough that pause and
+// stop feel immediate.
+constexpr unsigned kLatencyUs = 150000;
+// The worker writes this much at a time, so that a reset or a pause is noticed within one chunk.
+constexpr unsigned kChunksPerSecond = 50;
+// A write that fails this many times in a row, each time "recovered", means the device is gone.
+constexpr int kMaxRecoveries = 8;
+// Bound on how long Close lets the last written sound play out.
+constexpr auto kPlayOutLimit = std::chrono::milliseconds(2 * kLatencyUs / 1000);
+
+struct HwParamsFree
+{
+    void operator()(snd_pcm_hw_params_t* params) const { snd_pcm_hw_params_free(params); }
+};
+using HwParamsPtr = std::unique_ptr<snd_pcm_hw_params_t, HwParamsFree>;
+
+bool CanPause(snd_pcm_t* pcm)
+{
+    snd_pcm_hw_params_t* raw = nullptr;
+    if (snd_pcm_hw_params_malloc(&raw) < 0)
+        return false;
+    const HwParamsPtr params(raw);
+    return snd_pcm_hw_params_current(pcm, params.get()) == 0 &&
+           snd_pcm_hw_params_can_pause(params.get()) == 1;
+}
+
+class AlsaWaveOutDevice : public WaveOutDevice
+{
+public:
+    AlsaWaveOutDevice(PcmPtr pcm, const TWaveFormatEx& format, NotificationQueue* callback, bool canPause)
+        : m_pcm(std::move(pcm)), m_format(format), m_callback(callback), m_canPause(canPause),
+          m_chunkFrames(std::max<std::uint32_t>(1, format.nSamplesPerSec / kChunksPerSecond))
+    {
+        m_worker = std::thread([this] { Run(); });
+    }
+
+    ~AlsaWaveOutDevice() override { StopWorker(); }
+
+    MMRESULT Write(WAVEHDR* header) override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_failed || m_stop)
+            return MMSYSERR_ERROR;
+        m_queue.push_back(header);
+        m_wake.notify_one();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Pause() override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_paused = true;
+        m_wake.notify_one();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Restart() override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_paused = false;
+        m_wake.notify_one();
+        return MMSYSERR_NOERROR;
+    }
+
+    // Returns without waiting for the worker: it writes from its own copy of the data, so the headers
+    // can go back at once, and it drops what ALSA holds as soon as its current chunk is written.
+    MMRESULT Reset() override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        ReturnAllLocked();
+        ++m_generation;
+        m_dropPending = true;
+        m_lastPosition = 0;
+        m_wake.notify_one();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT GetPosition(MMTIME& time) override
+    {
+        std::uint64_t frames = 0;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_dropPending && m_pcm) {
+                frames = m_framesWritten;
+                snd_pcm_sframes_t delay = 0;
+                if (snd_pcm_delay(m_pcm.get(), &delay) == 0 && delay > 0)
+                    frames -= std::min<std::uint64_t>(frames, static_cast<std::uint64_t>(delay));
+                // The worker counts a chunk only after ALSA took it, so the delay can briefly include
+                // frames not yet counted; a cursor must not step back for that.
+                frames = std::max(frames, m_lastPosition);
+                m_lastPosition = frames;
+            }
+        }
+        SetDeviceTime(time, frames * m_format.nBlockAlign, frames, m_format.nSamplesPerSec);
+        return MMSYSERR_NOERROR;
+    }
+
+    // ALSA offers no per-stream volume (the mixer is the whole card's), so the device reports no
+    // WAVECAPS_VOLUME and only keeps the value: a caller restoring its setting gets it back, and a
+    // volume control that ignores the caps does not show an error box.
+    MMRESULT GetVolume(std::uint32_t& volume) override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        volume = m_volume;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT SetVolume(std::uint32_t volume) override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_volume = volume;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Close() override
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_queue.empty())
+                return WAVERR_STILLPLAYING;
+        }
+        StopWorker();
+        m_pcm.reset();
+        m_callback->Push(MM_WOM_CLOSE, nullptr);
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    enum class Held
+    {
+        None,
+        HwPaused,
+        Dropped
+    };
+
+    void StopWorker()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+            m_wake.notify_one();
+        }
+        if (m_worker.joinable())
+            m_worker.join();
+    }
+
+    // Under m_mutex. Flags change before the notification, and notifications are pushed under the lock
+    // so that the worker's and Reset's reach the queue in header order.
+    void ReturnFrontLocked()
+    {
+        WAVEHDR* header = m_queue.front();
+        m_queue.pop_front();
+        m_offset = 0;
+        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        m_callback->Push(MM_WOM_DONE, header);
+    }
+
+    void ReturnAllLocked()
+    {
+        while (!m_queue.empty())
+            ReturnFrontLocked();
+    }
+
+    // The worker: every ALSA call but open, close and delay is made here, with m_mutex released.
+    void Run()
+    {
+        snd_pcm_t* const pcm = m_pcm.get();
+        const std::size_t blockAlign = m_format.nBlockAlign;
+        std::vector<std::uint8_t> chunk(m_chunkFrames * blockAlign);
+        Held held = Held::None;
+        bool pauseApplied = false;
+        bool startPending = false;
+        int recoveries = 0;
+
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_stop) {
+            if (m_dropPending) {
+                lock.unlock();
+                snd_pcm_drop(pcm);
+                snd_pcm_prepare(pcm);
+                lock.lock();
+                m_dropPending = false;
+                m_framesWritten = 0;
+                held = Held::None;
+                pauseApplied = m_paused; // nothing left in ALSA to hold or release
+                startPending = false;
+                continue;
+            }
+            if (m_paused != pauseApplied) {
+                const bool pause = m_paused;
+                lock.unlock();
+                held = pause ? Hold(pcm) : Release(pcm, held);
+                lock.lock();
+                pauseApplied = pause;
+                startPending = !pause;
+                continue;
+            }
+            if (m_failed) {
+                ReturnAllLocked();
+                m_wake.wait(lock);
+                continue;
+            }
+            if (m_paused || m_queue.empty()) {
+                if (startPending && !m_paused) {
+                    startPending = false;
+                    lock.unlock();
+                    StartIfWaiting(pcm);
+                    lock.lock();
+                    continue;
+                }
+                m_wake.wait(lock);
+                continue;
+            }
+
+            WAVEHDR* header = m_queue.front();
+            const std::size_t frames =
+                std::min<std::size_t>((header->dwBufferLength - m_offset) / blockAlign, m_chunkFrames);
+            if (frames == 0) { // empty, or only a partial frame left, which no device could play
+                ReturnFrontLocked();
+                continue;
+            }
+            std::memcpy(chunk.data(), header->lpData + m_offset, frames * blockAlign);
+            const std::uint64_t generation = m_generation;
+            lock.unlock();
+            snd_pcm_sframes_t written = snd_pcm_writei(pcm, chunk.data(), frames);
+            if (written == -EAGAIN) {
+                snd_pcm_wait(pcm, 1000 / kChunksPerSecond);
+                written = 0;
+            } else if (written < 0) {
+                // Underruns between buffers are expected; recover silently and write the chunk again.
+                written = (++recoveries <= kMaxRecoveries &&
+                           snd_pcm_recover(pcm, static_cast<int>(written), 1) == 0)
+                              ? 0
+                              : written;
+            }
+            lock.lock();
+            if (generation != m_generation)
+                continue; // reset meanwhile: the header went back already and the drop is pending
+            if (written < 0) {
+                m_failed = true;
+                continue;
+            }
+            if (written > 0) {
+                recoveries = 0;
+                m_framesWritten += static_cast<std::uint64_t>(written);
+                m_offset += static_cast<std::size_t>(written) * blockAlign;
+                startPending = true;
+                if (header->dwBufferLength - m_offset < blockAlign)
+                    ReturnFrontLocked();
+            }
+        }
+        const bool playOut = !m_paused && !pauseApplied && !m_dropPending && !m_failed;
+        lock.unlock();
+        if (playOut)
+            PlayOut(pcm);
+    }
+
+    Held Hold(snd_pcm_t* pcm) const
+    {
+        // Only a running stream has anything to hold; one not started yet simply is not fed.
+        if (snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING)
+            return Held::None;
+        if (m_canPause && snd_pcm_pause(pcm, 1) == 0)
+            return Held::HwPaused;
+        snd_pcm_drop(pcm); // loses what ALSA buffered, a fraction of a second
+        return Held::Dropped;
+    }
+
+    static Held Release(snd_pcm_t* pcm, Held held)
+    {
+        if (held == Held::HwPaused && snd_pcm_pause(pcm, 0) < 0)
+            held = Held::Dropped; // a suspend while paused leaves a stream that must be prepared
+        if (held == Held::Dropped) {
+            snd_pcm_drop(pcm);
+            snd_pcm_prepare(pcm);
+        }
+        return Held::None;
+    }
+
+    // ALSA starts a stream once its buffer is full; a sound shorter than that, or the end of one fed
+    // slowly, would otherwise wait there unheard.
+    static void StartIfWaiting(snd_pcm_t* pcm)
+    {
+        snd_pcm_sframes_t delay = 0;
+        if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED && snd_pcm_delay(pcm, &delay) == 0 && delay > 0)
+            snd_pcm_start(pcm);
+    }
+
+    // Headers go back once written, so a caller closing after the last one would cut the end of the
+    // sound that ALSA still holds: let it play, for at most the buffer's length.
+    static void PlayOut(snd_pcm_t* pcm)
+    {
+        StartIfWaiting(pcm);
+        const auto deadline = std::chrono::steady_clock::now() + kPlayOutLimit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            snd_pcm_sframes_t delay = 0;
+            if (snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING || snd_pcm_delay(pcm, &delay) < 0 || delay <= 0)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000 / kChunksPerSecond));
+        }
+    }
+
+    PcmPtr m_pcm;
+    const TWaveFormatEx m_format;
+    NotificationQueue* const m_callback;
+    const bool m_canPause;
+    const std::size_t m_chunkFrames;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<WAVEHDR*> m_queue; // the front one is being written
+    std::size_t m_offset = 0;     // bytes of the front header already written
+    std::uint64_t m_generation = 0;
+    std::uint64_t m_framesWritten = 0; // since the open or the last reset
+    std::uint64_t m_lastPosition = 0;
+    std::uint32_t m_volume = 0xFFFFFFFF;
+    bool m_paused = false;
+    bool m_dropPending = false;
+    bool m_failed = false;
+    bool m_stop = false;
+    std::thread m_worker;
+};
+
+class AlsaWaveOutBackend : public WaveOutBackend
+{
+public:
+    explicit AlsaWaveOutBackend(std::string pcmName) : m_source(std::move(pcmName), SND_PCM_STREAM_PLAYBACK)
+    {
+    }
+
+    std::string Name() const override { return "ALSA"; }
+
+    unsigned GetNumDevs() override { return m_source.Present() ? 1 : 0; }
+
+    MMRESULT GetDevCaps(int deviceId, WAVEOUTCAPS& caps) override
+    {
+        if (!IsOurAlsaDeviceId(deviceId) || !m_source.Present())
+            return MMSYSERR_BADDEVICEID;
+        caps.szPname = "ALSA " + m_source.Name();
+        caps.dwFormats = WAVE_FORMAT_ALL;
+        caps.wChannels = 2;
+        caps.dwSupport = 0;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Query(int deviceId, const TWaveFormatEx& format) override
+    {
+        if (!IsOurAlsaDeviceId(deviceId) || !m_source.Present())
+            return MMSYSERR_BADDEVICEID;
+        return IsAlsaPcmFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+    }
+
+    MMRESULT Open(std::unique_ptr<WaveOutDevice>& device, int deviceId, const TWaveFormatEx& format,
+                  NotificationQueue* callback) override
+    {
+        if (!IsOurAlsaDeviceId(deviceId))
+            return MMSYSERR_BADDEVICEID;
+        if (!IsAlsaPcmFormat(format))
+            return WAVERR_BADFORMAT;
+        PcmPtr pcm;
+        if (const MMRESULT opened = m_source.Open(format, kLatencyUs, pcm))
+            return opened;
+        const bool canPause = CanPause(pcm.get());
+        try {
+            device = std::make_unique<AlsaWaveOutDevice>(std::move(pcm), format, callback, canPause);
+        } catch (const std::bad_alloc&) {
+            return MMSYSERR_NOMEM;
+        } catch (const std::system_error&) {
+            return MMSYSERR_ERROR; // no thread to be had
+        }
+        callback->Push(MM_WOM_OPEN, nullptr);
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    AlsaPcmSource m_source;
+};
+
+} // namespace
+
+std::shared_ptr<WaveOutBackend> CreateAlsaWaveOutBackend(const std::string& pcmName)
+{
+    return std::make_shared<AlsaWaveOutBackend>(pcmName);
+}
