@@ -8,6 +8,7 @@ mkdir -p "$data"
 "$build/bench/bench_editor" "$data"
 "$build/bench/bench_montage" "$data"
 "$build/bench/bench_mp3" "$data"
+"$build/bench/bench_decode" "$data"
 
 # Playback and recording run on a private sound server with a null sink, so that they measure the same
 # thing on every machine, with or without a sound card. The long recording lasts
