@@ -34,8 +34,7 @@ package: release
 E2E_PROGRAM := $(CURDIR)/$(RELEASE_DIR)/app/sonalto
 
 $(TEST_DIR)/CMakeCache.txt: | setup
-	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DSONALTO_SANITIZE=ON -DSONALTO_E2E_PROGRAM=$(E2E_PROGRAM) \
-		-DSONALTO_PACKAGE_FILE=$(CURDIR)/$(RELEASE_DIR)/sonalto_$(shell sed -n 's/^project(Sonalto VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)_amd64.deb
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DSONALTO_SANITIZE=ON -DSONALTO_E2E_PROGRAM=$(E2E_PROGRAM)
 
 asan: setup $(TEST_DIR)/CMakeCache.txt
 	cmake --build $(TEST_DIR) -j $(JOBS)
