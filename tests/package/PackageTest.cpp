@@ -145,11 +145,11 @@ TEST_F(Package, ItsProgramFindsItsHelpPagesBesideIt)
         "kill $(pgrep -P $s); wait $s; exit $found";
     const std::string scriptFile = (root / "show.sh").string();
     std::ofstream(scriptFile) << script << "\n";
-    const Outcome run =
-        shell("cd " + root.string() +
-              " && PULSE_SERVER=unix:/nonexistent/sonalto DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/"
-              "sonalto timeout 120 xvfb-run -a -s '-screen 0 1366x768x24 -nolisten tcp' sh " +
-              scriptFile);
+    const Outcome run = shell("cd " + root.string() +
+                              " && QT_QPA_PLATFORM=xcb PULSE_SERVER=unix:/nonexistent/sonalto "
+                              "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/"
+                              "sonalto timeout 120 xvfb-run -a -s '-screen 0 1366x768x24 -nolisten tcp' sh " +
+                              scriptFile);
     EXPECT_EQ(run.status, 0) << "the window did not show: " << run.out;
     std::ifstream in(trace);
     const std::string opened((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
