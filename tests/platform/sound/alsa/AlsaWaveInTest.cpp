@@ -5,11 +5,11 @@
 
 #include "platform/sound/WaveOutService.h" // WAVE_MAPPER, WAVE_FORMAT_QUERY, CALLBACK_WINDOW
 #include "platform/sound/alsa/ScriptedAlsaCapture.h"
+#include "support/ThreadCount.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
@@ -37,14 +37,6 @@ TWaveFormatEx Pcm(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits
     f.nBlockAlign = static_cast<std::uint16_t>(channels * bits / 8);
     f.nAvgBytesPerSec = rate * f.nBlockAlign;
     return f;
-}
-
-int ThreadCount()
-{
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
 }
 
 // Empty buffers to record into, each filled with a marker so that bytes left unwritten show.
@@ -159,7 +151,8 @@ protected:
         ASSERT_EQ(waveInClose(handle), MMSYSERR_NOERROR);
         ExpectNext(MM_WIM_CLOSE, nullptr);
         ExpectNothingFor(0ms);
-        EXPECT_EQ(ThreadCount(), m_threadsBefore) << "a device thread outlived its close";
+        EXPECT_EQ(ThreadCountOnceSettled(m_threadsBefore), m_threadsBefore)
+            << "a device thread outlived its close";
     }
 
     static std::uint32_t Position(HWAVEIN handle, MMTIME::Type type)
@@ -205,7 +198,7 @@ TEST_F(AlsaInput, NullDeviceIsOneDeviceThatTakesPlainPcmOnly)
     HWAVEIN handle = 0;
     EXPECT_EQ(waveInOpen(&handle, 1, &good, &m_queue, CALLBACK_WINDOW), MMSYSERR_BADDEVICEID);
     ExpectNothingFor(0ms);
-    EXPECT_EQ(ThreadCount(), m_threadsBefore);
+    EXPECT_EQ(ThreadCountOnceSettled(m_threadsBefore), m_threadsBefore);
 }
 
 TEST_F(AlsaInput, MissingDeviceIsReportedNotOpened)
@@ -220,7 +213,7 @@ TEST_F(AlsaInput, MissingDeviceIsReportedNotOpened)
     EXPECT_EQ(waveInOpen(&handle, WAVE_MAPPER, &format, &m_queue, CALLBACK_WINDOW), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(waveInOpen(&handle, 0, &format, &m_queue, CALLBACK_WINDOW), MMSYSERR_BADDEVICEID);
     ExpectNothingFor(0ms);
-    EXPECT_EQ(ThreadCount(), m_threadsBefore);
+    EXPECT_EQ(ThreadCountOnceSettled(m_threadsBefore), m_threadsBefore);
 }
 
 // ---- Recording -----------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // everything at once; its "tee" device writes what it is given to a file (to check the bytes) or to a
 // named pipe (which blocks like a full card buffer until the test reads it).
 #include "platform/sound/Backends.h"
+#include "support/ThreadCount.h"
 
 #include <algorithm>
 #include <atomic>
@@ -40,14 +41,6 @@ TWaveFormatEx Pcm(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits
     f.nBlockAlign = static_cast<std::uint16_t>(channels * bits / 8);
     f.nAvgBytesPerSec = rate * f.nBlockAlign;
     return f;
-}
-
-int ThreadCount()
-{
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
 }
 
 // A wave cut into buffers, each with content of its own so that a mix-up shows.
@@ -251,7 +244,8 @@ protected:
         ASSERT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
         ExpectNext(MM_WOM_CLOSE, nullptr);
         ExpectNothingFor(0ms);
-        EXPECT_EQ(ThreadCount(), m_threadsBefore) << "a device thread outlived its close";
+        EXPECT_EQ(ThreadCountOnceSettled(m_threadsBefore), m_threadsBefore)
+            << "a device thread outlived its close";
     }
 
     static std::uint32_t Position(HWAVEOUT handle, MMTIME::Type type)
@@ -298,7 +292,7 @@ TEST_F(AlsaOutput, NullDeviceIsOneDeviceWithoutVolumeThatTakesPlainPcmOnly)
     HWAVEOUT handle = 0;
     EXPECT_EQ(waveOutOpen(&handle, 1, &good, &m_queue, CALLBACK_WINDOW), MMSYSERR_BADDEVICEID);
     ExpectNothingFor(0ms);
-    EXPECT_EQ(ThreadCount(), m_threadsBefore);
+    EXPECT_EQ(ThreadCountOnceSettled(m_threadsBefore), m_threadsBefore);
 }
 
 TEST_F(AlsaOutput, MissingDeviceIsReportedNotOpened)
@@ -313,7 +307,7 @@ TEST_F(AlsaOutput, MissingDeviceIsReportedNotOpened)
     EXPECT_EQ(waveOutOpen(&handle, WAVE_MAPPER, &format, &m_queue, CALLBACK_WINDOW), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(waveOutOpen(&handle, 0, &format, &m_queue, CALLBACK_WINDOW), MMSYSERR_BADDEVICEID);
     ExpectNothingFor(0ms);
-    EXPECT_EQ(ThreadCount(), m_threadsBefore);
+    EXPECT_EQ(ThreadCountOnceSettled(m_threadsBefore), m_threadsBefore);
 }
 
 TEST_F(AlsaOutput, EveryFormatPlaysEveryByteInOrder)
