@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -142,15 +143,7 @@ TPCMFormat TWave::PCMFormat() const
 std::uint32_t TWave::MsToBytes(std::uint32_t ms) const
 {
     const TWaveFormatEx* format = WaveFormat();
-    if (!format)
-        return 0;
-    // Rounded to the nearest byte, then up to a whole frame (and to an even count), so that a cut never
-    // falls inside a frame: between the two samples of a stereo frame it would swap the channels after it.
-    const std::uint64_t unit = std::max<std::uint64_t>(2, format->nBlockAlign);
-    std::uint64_t bytes = (static_cast<std::uint64_t>(format->nAvgBytesPerSec) * ms + 500) / 1000;
-    bytes = (bytes + unit - 1) / unit * unit;
-    const std::uint64_t limit = UINT32_MAX / unit * unit;
-    return static_cast<std::uint32_t>(std::min(bytes, limit));
+    return format ? WaveMsToBytes(*format, ms) : 0;
 }
 
 // ---- TWave: comparison ----------------------------------------------------------------------------
@@ -361,9 +354,17 @@ bool TWave::ConvertTo(const TWaveFormatEx& format)
     block.resize(header + samples + (samples & 1U));
     if (samples > 0)
         std::memmove(block.data() + header, block.data(), samples);
+    AdoptSamples(std::move(block), format, samples);
+    return true;
+}
+
+void TWave::AdoptSamples(HeapBlock&& block, const TWaveFormatEx& format, std::size_t samples)
+{
+    const std::size_t header = WaveHeaderSize(format);
+    if (block.size() != header + samples + (samples & 1U))
+        throw std::invalid_argument("TWave::AdoptSamples: block of the wrong size");
     if (samples & 1U)
         block.data()[header + samples] = 0;
-
     TMemoryStream image;
     image.AdoptBlock(std::move(block));
     auto handle = OpenStreamIO(image);
@@ -376,7 +377,6 @@ bool TWave::ConvertTo(const TWaveFormatEx& format)
         throw std::bad_alloc();
     SwapContent(image);
     SetPosition(0);
-    return true;
 }
 
 bool TWave::ConvertToPCM(TPCMFormat format)

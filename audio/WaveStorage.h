@@ -61,6 +61,11 @@ public:
     // clip costs each clip once, not the whole wave each time.
     bool Append(const TWave& wave);
 
+    // Makes this wave the image of format whose samples already stand in block, after WaveHeaderSize(format)
+    // bytes left free for the header and followed by one byte more when their count is odd: a wave built
+    // straight into its final block, never held twice.
+    void AdoptSamples(HeapBlock&& block, const TWaveFormatEx& format, std::size_t samples);
+
     // Marks the details stale and tells OnChange.
     void Changed();
     // Reparses when stale; returns Valid.

@@ -4,6 +4,7 @@
 #include "platform/io/MulDiv.h"
 #include "platform/pcm/PcmConverter.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -293,6 +294,17 @@ std::uint32_t WaveDuration(const TWaveFormatEx* format, std::uint32_t byteCount)
         return 0;
     const std::uint64_t ms = mulDivRound(1000, byteCount, format->nAvgBytesPerSec);
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, UINT32_MAX));
+}
+
+std::uint32_t WaveMsToBytes(const TWaveFormatEx& format, std::uint32_t ms)
+{
+    // Rounded to the nearest byte, then up to a whole frame (and to an even count), so that a cut never
+    // falls inside a frame: between the two samples of a stereo frame it would swap the channels after it.
+    const std::uint64_t unit = std::max<std::uint64_t>(2, format.nBlockAlign);
+    std::uint64_t bytes = (static_cast<std::uint64_t>(format.nAvgBytesPerSec) * ms + 500) / 1000;
+    bytes = (bytes + unit - 1) / unit * unit;
+    const std::uint64_t limit = UINT32_MAX / unit * unit;
+    return static_cast<std::uint32_t>(std::min(bytes, limit));
 }
 
 std::string MsToTimeString(std::uint32_t ms, unsigned style)

@@ -97,6 +97,8 @@ TPCMFormat WaveFormatToPCMFormat(const TWaveFormatEx* format);
 std::string WaveFormatDescription(const TWaveFormatEx* format);
 // Kilobits per second, or -1 when it does not fit.
 std::int32_t WaveBitRate(const TWaveFormatEx* format);
+// Bytes of a duration in that format, rounded to whole frames (at least to an even count).
+std::uint32_t WaveMsToBytes(const TWaveFormatEx& format, std::uint32_t ms);
 // Milliseconds of byteCount bytes (rounded to nearest); 0 when the byte rate is 0.
 std::uint32_t WaveDuration(const TWaveFormatEx* format, std::uint32_t byteCount);
 

@@ -1,5 +1,6 @@
 #include "editor/Editor.h"
 
+#include "audio/PcmWaveFile.h"
 #include "editor/Rounding.h"
 
 #include <algorithm>
@@ -78,23 +79,45 @@ bool TEditor::AcceptFormat()
     return result && result->nChannels == 1 && result->wBitsPerSample == 16 && wave.DataSize() >= 2;
 }
 
-TEditor::LoadResult TEditor::LoadRecording(const std::string& fileName)
+TSoundLoad TEditor::StageRecording(const std::string& fileName, bool& accepted)
 {
+    // A stereo or 8-bit wave file is folded and widened block by block as it is read: an hour of stereo is
+    // never held beside its mono result. The samples are those the whole file's fold and widening give.
+    TPcmWaveFile file;
+    if (file.Open(fileName)) {
+        file.RepairPCMFormat();
+        const TWaveFormatEx& format = file.Format();
+        const bool folds = format.nChannels == 2 || format.wBitsPerSample == 8;
+        if (folds && WaveFormatToPCMFormat(&format) != nonePCM && file.DataSize() >= 2 &&
+            file.ReadMono16(WStest.Wave())) {
+            m_stagedRate = format.nSamplesPerSec;
+            m_stagedBits = format.wBitsPerSample;
+            accepted = WStest.Wave().DataSize() >= 2;
+            return TSoundLoad::Loaded;
+        }
+    }
     TDecodeOptions options;
     options.Progress = OnDecodeProgress;
     bool decoded = false;
-    if (const TSoundLoad read = LoadSoundFile(fileName, WStest.Wave(), options, &decoded);
-        read != TSoundLoad::Loaded) {
-        WStest.Wave().Clear();
-        return read == TSoundLoad::Cancelled ? LoadResult::Cancelled : LoadResult::Refused;
-    }
+    const TSoundLoad read = LoadSoundFile(fileName, WStest.Wave(), options, &decoded);
+    if (read != TSoundLoad::Loaded)
+        return read;
+    // A decoded hour is folded where it lies, to the same samples AcceptFormat's fold gives, so that it is
+    // never held twice.
+    if (decoded)
+        FoldStereoInPlace(WStest.Wave());
+    accepted = AcceptFormat();
+    return read;
+}
+
+TEditor::LoadResult TEditor::LoadRecording(const std::string& fileName)
+{
     bool accepted = false;
     try {
-        // A decoded hour is folded where it lies, to the same samples AcceptFormat's fold gives, so that it
-        // is never held twice.
-        if (decoded)
-            FoldStereoInPlace(WStest.Wave());
-        accepted = AcceptFormat();
+        if (const TSoundLoad read = StageRecording(fileName, accepted); read != TSoundLoad::Loaded) {
+            WStest.Wave().Clear();
+            return read == TSoundLoad::Cancelled ? LoadResult::Cancelled : LoadResult::Refused;
+        }
     } catch (...) {
         WStest.Wave().Clear();
         throw;

@@ -121,6 +121,8 @@ public:
     static constexpr float MaxScale = 16.0F;
 
 private:
+    // Reads the file into WStest in the editor's mono 16-bit form; accepted tells whether it can be shown.
+    TSoundLoad StageRecording(const std::string& fileName, bool& accepted);
     bool setZoomScale(float scale);
     std::uint32_t m_loadedRate = 0; // the file's rate and sample size, as shown in Label11
     std::uint16_t m_loadedBits = 0;

@@ -1,5 +1,6 @@
 #include "montage/ProjectFile.h"
 
+#include "audio/PcmWaveFile.h"
 #include "platform/io/FileDescriptor.h"
 
 #include <algorithm>
@@ -8,6 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <map>
+#include <memory>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -185,12 +188,59 @@ bool pathExists(const std::string& path, struct stat& st)
     return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0;
 }
 
-// The last source that had to be decoded, kept while a project loads: the clips cut from one recording
-// cost one decode, not one each.
-struct DecodedSource
+// What a project's load learns of each source, so that each is looked at once however many clips it gives:
+// a wave file's header (each clip then reads its own bytes alone), or a sound file decoded whole, kept while
+// clips further on still name it.
+class SourceCache
 {
-    std::string path;
-    TWave wave;
+public:
+    // Counts the sources named by the records still to load, so that each decode is let go after its last
+    // clip.
+    void Expect(const std::string& name) { ++m_namesLeft[name]; }
+    void Passed(const std::string& name)
+    {
+        if (const auto it = m_namesLeft.find(name); it != m_namesLeft.end() && --it->second <= 0) {
+            m_namesLeft.erase(it);
+            m_decoded.erase(name);
+            m_waves.erase(name);
+        }
+    }
+
+    // The source as a wave file of PCM, or null when it is another kind of file (opened once either way).
+    TPcmWaveFile* Wave(const std::string& path)
+    {
+        auto [it, added] = m_waves.try_emplace(path);
+        if (added) {
+            auto file = std::make_unique<TPcmWaveFile>();
+            try {
+                if (file->Open(path)) {
+                    file->RepairPCMFormat();
+                    it->second = std::move(file);
+                }
+            } catch (...) {
+                m_waves.erase(it);
+                throw;
+            }
+        }
+        return it->second.get();
+    }
+
+    TWave* Decoded(const std::string& path)
+    {
+        const auto it = m_decoded.find(path);
+        return it == m_decoded.end() ? nullptr : &it->second;
+    }
+    TWave& KeepDecoded(const std::string& path, TWave& wave)
+    {
+        TWave& kept = m_decoded[path];
+        kept.SwapContent(wave);
+        return kept;
+    }
+
+private:
+    std::map<std::string, int> m_namesLeft;
+    std::map<std::string, std::unique_ptr<TPcmWaveFile>> m_waves;
+    std::map<std::string, TWave> m_decoded;
 };
 
 enum class CutResult
@@ -199,6 +249,46 @@ enum class CutResult
     Unreadable,
     Cancelled
 };
+
+// The bytes of a source's samples that a clip keeps, as clips have always been cut: from the whole source,
+// Delete(end, everything after) when the stretch ends before the source does, then Delete(0, start) (or
+// everything, when the stretch starts where the source ends). Whole when neither cut applied: the clip is
+// then the source's image as it stands.
+struct ClipBytes
+{
+    bool whole = true;
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+};
+
+ClipBytes clipBytes(const TWaveFormatEx& format, std::uint32_t dataSize, std::int32_t startMs,
+                    std::int32_t lengthMs)
+{
+    // Durations are whole milliseconds, rounded: the samples after the last whole one belong to the stretch
+    // only when it runs to the end of the source.
+    const std::int64_t duration = WaveDuration(&format, dataSize);
+    const std::int64_t start = std::clamp<std::int64_t>(startMs, 0, duration);
+    const std::int64_t end =
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(startMs) + lengthMs, start, duration);
+    ClipBytes bytes{true, 0, dataSize};
+    if (end < duration) {
+        bytes.whole = false;
+        bytes.last =
+            std::min<std::uint64_t>(WaveMsToBytes(format, static_cast<std::uint32_t>(end)), dataSize);
+    }
+    // A Delete leaves a stretch of less than half a millisecond alone.
+    const bool heldSomething =
+        WaveDuration(&format, static_cast<std::uint32_t>(bytes.last - bytes.first)) > 0;
+    if (start == duration && heldSomething) {
+        bytes.whole = false;
+        bytes.first = bytes.last; // the stretch starts where the source ends: every sample goes
+    } else if (start > 0 && start < duration && heldSomething) {
+        bytes.whole = false;
+        bytes.first =
+            std::min<std::uint64_t>(WaveMsToBytes(format, static_cast<std::uint32_t>(start)), bytes.last);
+    }
+    return bytes;
+}
 
 // The source's samples up to a byte count, as a wave of their own: what deleting everything after them would
 // leave, without copying the rest first.
@@ -216,66 +306,65 @@ void copyFirstBytes(TWave& wave, const TWave& source, std::uint64_t count)
     wave.SetPosition(0);
 }
 
+// A clip cut from a decoded source: the stretch copied up to its end, then its start deleted, as a whole
+// wave would be cut.
+void cutFromDecoded(TWave& wave, const TWave& source, std::int32_t startMs, std::int32_t lengthMs)
+{
+    constexpr auto everything = std::numeric_limits<std::uint32_t>::max();
+    const std::int64_t duration = source.Duration();
+    const std::int64_t start = std::clamp<std::int64_t>(startMs, 0, duration);
+    const std::int64_t end =
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(startMs) + lengthMs, start, duration);
+    copyFirstBytes(wave, source,
+                   end < duration ? std::min<std::uint64_t>(source.MsToBytes(static_cast<std::uint32_t>(end)),
+                                                            source.DataSize())
+                                  : source.DataSize());
+    if (start == duration) {
+        if (wave.Duration() > 0)
+            wave.Delete(0, everything);
+    } else if (start > 0) {
+        wave.Delete(0, static_cast<std::uint32_t>(start));
+    }
+}
+
 // The clip's audio: the stretch [startMs, startMs + lengthMs) of the source, limited to what the source
 // holds, in the montage's format. Unreadable, with an empty wave, when the source cannot be read as a wave
-// of PCM sound or decoded into one.
+// of PCM sound or decoded into one. A wave file gives only the clip's own bytes; another file is decoded
+// once for all the clips that name it.
 CutResult cutFromSource(TWave& wave, const std::string& path, const struct stat& st, std::int32_t startMs,
-                        std::int32_t lengthMs, DecodedSource& decoded, const TDecodeOptions& options)
+                        std::int32_t lengthMs, SourceCache& sources, const TDecodeOptions& options)
 {
     wave.Clear();
     // Only regular files are read: opening a pipe or a device could wait for ever or never end.
     if (!S_ISREG(st.st_mode))
         return CutResult::Unreadable;
     try {
-        if (decoded.path != path) {
-            decoded.path.clear();
-            decoded.wave.Clear();
-            TWave whole;
-            bool wasDecoded = false;
-            const TSoundLoad read = LoadSoundFile(path, whole, options, &wasDecoded);
-            if (read == TSoundLoad::Cancelled)
-                return CutResult::Cancelled;
-            if (read != TSoundLoad::Loaded)
+        if (const TPcmWaveFile* file = sources.Wave(path)) {
+            const TWaveFormatEx& format = file->Format();
+            if (WaveFormatToPCMFormat(&format) == nonePCM)
                 return CutResult::Unreadable;
-            if (wasDecoded) {
+            const ClipBytes bytes = clipBytes(format, file->DataSize(), startMs, lengthMs);
+            if (bytes.whole)
+                file->ReadWhole(wave);
+            else
+                file->ReadRange(bytes.first, bytes.last, wave);
+        } else {
+            TWave* source = sources.Decoded(path);
+            if (!source) {
+                TWave whole;
+                const TSoundLoad read = DecodeSoundFile(path, whole, options);
+                if (read == TSoundLoad::Cancelled)
+                    return CutResult::Cancelled;
+                if (read != TSoundLoad::Loaded)
+                    return CutResult::Unreadable;
                 // Folded to mono first, as the editor folds it: the stretch is then cut from the very samples
                 // the extract was cut from.
                 FoldStereoInPlace(whole);
-                decoded.path = path;
-                decoded.wave.SwapContent(whole);
-            } else {
-                wave.SwapContent(whole); // a wave, cut as it always was
+                source = &sources.KeepDecoded(path, whole);
             }
-        }
-        const bool fromDecoded = decoded.path == path;
-        const TWave& source = fromDecoded ? decoded.wave : wave;
-        if (!fromDecoded)
-            wave.RepairPCMFormat();
-        if (source.PCMFormat() == nonePCM) {
-            wave.Clear();
-            return CutResult::Unreadable;
-        }
-        // Durations are whole milliseconds, rounded: the samples after the last whole one belong to the
-        // stretch only when it runs to the end of the source.
-        constexpr auto everything = std::numeric_limits<std::uint32_t>::max();
-        const std::int64_t duration = source.Duration();
-        const std::int64_t start = std::clamp<std::int64_t>(startMs, 0, duration);
-        const std::int64_t end =
-            std::clamp<std::int64_t>(static_cast<std::int64_t>(startMs) + lengthMs, start, duration);
-        if (fromDecoded)
-            copyFirstBytes(wave, source,
-                           end < duration
-                               ? std::min<std::uint64_t>(source.MsToBytes(static_cast<std::uint32_t>(end)),
-                                                         source.DataSize())
-                               : source.DataSize());
-        else if (end < duration)
-            wave.Delete(static_cast<std::uint32_t>(end), everything);
-        if (start == duration) {
-            // The stretch starts where the source ends: every sample goes, the format stays.
-            if (wave.Duration() > 0)
-                wave.Delete(0, everything);
-        } else if (start > 0) {
-            wave.Delete(0, static_cast<std::uint32_t>(start));
+            if (source->PCMFormat() == nonePCM)
+                return CutResult::Unreadable;
+            cutFromDecoded(wave, *source, startMs, lengthMs);
         }
         if (!wave.ConvertToPCM(MontageFormat)) {
             wave.Clear();
@@ -288,6 +377,31 @@ CutResult cutFromSource(TWave& wave, const std::string& path, const struct stat&
     }
     wave.Clear();
     return CutResult::Unreadable;
+}
+
+// One whole record from the stream; false at its end or before a record cut short.
+bool readRecord(TStream& stream, std::array<std::uint8_t, ClipRecordSize>& bytes)
+{
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const std::size_t n = stream.Read(bytes.data() + got, bytes.size() - got);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got == bytes.size();
+}
+
+// The names under which a record's source may be found: its path as text, and the bytes stored when the
+// path was of no known encoding.
+std::vector<std::string> sourceNames(const std::array<std::uint8_t, ClipRecordSize>& bytes)
+{
+    std::vector<std::string> names{DecodeClipRecord(bytes.data()).SourceFile};
+    std::string raw(fieldBytes(bytes.data(), ClipRecordLayout::SourceLength, ClipRecordLayout::Source,
+                               ClipRecordLayout::SourceCapacity));
+    if (raw != names.front())
+        names.push_back(std::move(raw));
+    return names;
 }
 
 std::string missingSourceMessage(const std::string& path)
@@ -445,7 +559,7 @@ bool LoadProjectFromStream(TMontage& montage, TStream& stream,
         if (showMessage)
             showMessage(text);
     };
-    DecodedSource decoded;
+    SourceCache sources;
     TDecodeOptions options;
     bool cancelled = false;
     // The whole load's share done: the records before this one, and this one's decode.
@@ -455,6 +569,12 @@ bool LoadProjectFromStream(TMontage& montage, TStream& stream,
             const double before = static_cast<double>(stream.Position() / ClipRecordSize) - 1;
             return progress(std::clamp((before + done) / records, 0.0, 1.0));
         };
+    // Which sources the records name, and how often, so that each is let go after its last clip.
+    const std::uint64_t firstRecord = stream.Position();
+    for (std::array<std::uint8_t, ClipRecordSize> bytes{}; readRecord(stream, bytes);)
+        for (const std::string& name : sourceNames(bytes))
+            sources.Expect(name);
+    stream.Seek(static_cast<std::int64_t>(firstRecord), SeekOrigin::Beginning);
     try {
         while (stream.Position() < stream.Size()) {
             if (montage.ClipCount >= MaxClips || montage.FirstFreeSlot() < 0) {
@@ -462,15 +582,18 @@ bool LoadProjectFromStream(TMontage& montage, TStream& stream,
                 break;
             }
             std::array<std::uint8_t, ClipRecordSize> bytes{};
-            std::size_t got = 0;
-            while (got < bytes.size()) {
-                const std::size_t n = stream.Read(bytes.data() + got, bytes.size() - got);
-                if (n == 0)
-                    break;
-                got += n;
-            }
-            if (got < bytes.size())
+            if (!readRecord(stream, bytes))
                 throw EReadPastEndError();
+            struct Passed
+            {
+                SourceCache& sources;
+                std::vector<std::string> names;
+                ~Passed()
+                {
+                    for (const std::string& name : names)
+                        sources.Passed(name);
+                }
+            } passed{sources, sourceNames(bytes)};
 
             const TClipRecord record = DecodeClipRecord(bytes.data());
             std::string path = record.SourceFile;
@@ -492,7 +615,7 @@ bool LoadProjectFromStream(TMontage& montage, TStream& stream,
             // empty the whole montage if it came first: such a source is told and left out.
             TWave audio;
             const CutResult cut =
-                cutFromSource(audio, path, st, record.StartMs, record.LengthMs, decoded, options);
+                cutFromSource(audio, path, st, record.StartMs, record.LengthMs, sources, options);
             if (cut == CutResult::Cancelled) {
                 cancelled = true;
                 break;

@@ -133,15 +133,21 @@ IntConverter PickIntConverter(const PcmLayout& from, const PcmLayout& to)
                         : PickIntConverter<16, 16>(from.channels, to.channels);
 }
 
+void ConvertSameRateInto(const PcmLayout& from, const std::uint8_t* src, std::size_t frames,
+                         const PcmLayout& to, std::uint8_t* dst)
+{
+    if (from.bits == to.bits && from.channels == to.channels)
+        std::memcpy(dst, src, frames * FrameBytes(to));
+    else
+        PickIntConverter(from, to)(src, dst, frames);
+}
+
 void ConvertSameRate(const PcmLayout& from, const std::uint8_t* src, std::size_t frames, const PcmLayout& to,
                      HeapBlock& result)
 {
     // The frame count does not change, so the estimate is exact and nothing needs trimming.
     result.allocate(BytesFor(frames, FrameBytes(to)));
-    if (from.bits == to.bits && from.channels == to.channels)
-        std::memcpy(result.data(), src, result.size());
-    else
-        PickIntConverter(from, to)(src, result.data(), frames);
+    ConvertSameRateInto(from, src, frames, to, result.data());
 }
 
 // ---- Rate change: libsoxr on floats -------------------------------------------------------
@@ -327,5 +333,15 @@ bool ConvertPcm(const PcmLayout& from, const std::uint8_t* src, std::size_t srcS
             return false;
     }
     out = std::move(result);
+    return true;
+}
+
+bool ConvertPcmFrames(const PcmLayout& from, const std::uint8_t* src, std::size_t frames, const PcmLayout& to,
+                      std::uint8_t* dst)
+{
+    if (!IsSupportedPcm(from) || !IsSupportedPcm(to) || from.rate != to.rate)
+        return false;
+    if (frames > 0)
+        ConvertSameRateInto(from, src, frames, to, dst);
     return true;
 }

@@ -23,3 +23,9 @@ bool IsSupportedPcm(const PcmLayout& layout);
 // layout on either side gives false and leaves out untouched. Allocation failures throw std::bad_alloc.
 bool ConvertPcm(const PcmLayout& from, const std::uint8_t* src, std::size_t srcSize, const PcmLayout& to,
                 HeapBlock& out);
+
+// The same-rate case into memory the caller provides: frames whole frames of src become as many frames of
+// the other layout at dst, exactly as ConvertPcm makes them. False, touching nothing, for an unsupported
+// layout or a change of rate. For a file converted block by block as it is read.
+bool ConvertPcmFrames(const PcmLayout& from, const std::uint8_t* src, std::size_t frames, const PcmLayout& to,
+                      std::uint8_t* dst);
