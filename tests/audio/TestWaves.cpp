@@ -125,6 +125,20 @@ Bytes Staircase8(std::size_t frames, unsigned channels)
     return out;
 }
 
+Bytes Ramp(std::size_t frames, unsigned channels, unsigned bits)
+{
+    Bytes out;
+    for (std::size_t i = 0; i < frames; ++i)
+        for (unsigned c = 0; c < channels; ++c) {
+            const auto v = static_cast<std::uint32_t>(i * (3 + 2 * c) + 17 * c);
+            if (bits == 8)
+                out.push_back(static_cast<std::uint8_t>(v));
+            else
+                AppendLE16(out, static_cast<std::uint16_t>(v * 41));
+        }
+    return out;
+}
+
 Bytes Sine16(std::size_t frames, unsigned channels, double frequency, unsigned rate, double amplitude)
 {
     std::vector<std::int16_t> s;

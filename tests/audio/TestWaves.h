@@ -48,6 +48,9 @@ std::vector<std::int16_t> Samples16(const std::uint8_t* data, std::size_t bytes)
 Bytes Staircase16(std::size_t frames, unsigned channels);
 // Frame i holds i mod 256 (and 255 - that in the second channel).
 Bytes Staircase8(std::size_t frames, unsigned channels);
+// 8- or 16-bit PCM in which every frame differs from its neighbours in every channel and the channels
+// differ from each other: a frame too many or too few, or channels swapped, shows even after a fold.
+Bytes Ramp(std::size_t frames, unsigned channels, unsigned bits);
 Bytes Sine16(std::size_t frames, unsigned channels, double frequency, unsigned rate, double amplitude);
 
 // Loads bytes into a wave as a file would be.

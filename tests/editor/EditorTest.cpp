@@ -70,6 +70,63 @@ TEST(LoadRecording, StereoSixteenBitIsFoldedToMono)
     EXPECT_EQ(editor.DurationText(), " 00-00.023 "); // 1000 / 44100 s = 22.68 ms
 }
 
+// A stereo or 8-bit file is folded and widened as it is read, in blocks: the recording must be byte for
+// byte what folding the whole file gave, with the same label, across block boundaries and odd endings.
+TEST(LoadRecording, FoldedAsReadIsWhatTheWholeFileGave)
+{
+    struct Row
+    {
+        const char* name;
+        unsigned channels, rate, bits;
+        std::size_t frames;
+        Bytes (*build)(const TWaveFormatEx& format, const Bytes& samples);
+    };
+    const auto plain = [](const TWaveFormatEx& f, const Bytes& s) { return CanonicalWave(f, s); };
+    const auto oddEnd = [](const TWaveFormatEx& f, const Bytes& s) { // half a frame after the last
+        Bytes cut(s.begin(), s.end() - f.nBlockAlign / 2);
+        return RiffBuilder().fmt(f, 18).chunk("LIST", Bytes(9, 'z')).data(cut).build();
+    };
+    const auto claimsMore = [](const TWaveFormatEx& f, const Bytes& s) {
+        return RiffBuilder().fmt(f).data(s, static_cast<std::int64_t>(s.size()) * 2).build();
+    };
+    const auto wrongRate = [](const TWaveFormatEx& f, const Bytes& s) {
+        TWaveFormatEx wrong = f;
+        wrong.nAvgBytesPerSec = 1;
+        wrong.nBlockAlign = 3;
+        return RiffBuilder().fmt(wrong).data(s).chunk("LIST", Bytes(4, 'w')).build();
+    };
+    const std::vector<Row> rows = {
+        {"stereo16.wav", 2, 44100, 16, 300007, plain}, // two blocks and a bit
+        {"stereo16-odd.wav", 2, 22050, 16, 4001, oddEnd},
+        {"stereo8.wav", 2, 8000, 8, 600003, plain},
+        {"stereo8-more.wav", 2, 11025, 8, 5001, claimsMore},
+        {"mono8.wav", 1, 11025, 8, 1100001, oddEnd},
+        {"mono8-repaired.wav", 1, 48000, 8, 4801, wrongRate},
+        {"stereo16-repaired.wav", 2, 48000, 16, 4801, wrongRate},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const TWaveFormatEx format = PcmFormat(row.channels, row.rate, row.bits);
+        const std::string path =
+            writeFile(row.name, row.build(format, Ramp(row.frames, row.channels, row.bits)));
+        TEditor whole;
+        whole.WStest.Wave().LoadFromFile(path);
+        ASSERT_TRUE(whole.AcceptFormat());
+        TEditor editor;
+        ASSERT_EQ(editor.LoadRecording(path), TEditor::LoadResult::Loaded);
+        EXPECT_EQ(WaveBytes(editor.WS1.Wave()), WaveBytes(whole.WStest.Wave()));
+        EXPECT_EQ(editor.FormatText(), std::to_string(row.rate) + " Hz " + std::to_string(row.bits) + " B");
+    }
+    // Less than a frame of stereo: nothing to show, and the recording on screen stays.
+    TEditor editor;
+    ASSERT_EQ(editor.LoadRecording(monoRamp("avant.wav", 22050, 100)), TEditor::LoadResult::Loaded);
+    const Bytes before = WaveBytes(editor.WS1.Wave());
+    EXPECT_EQ(
+        editor.LoadRecording(writeFile("demi.wav", CanonicalWave(PcmFormat(2, 22050, 16), Bytes(2, 1)))),
+        TEditor::LoadResult::Refused);
+    EXPECT_EQ(WaveBytes(editor.WS1.Wave()), before);
+}
+
 TEST(LoadRecording, LabelsShowTheFoldedFileFormat)
 {
     TEditor editor;

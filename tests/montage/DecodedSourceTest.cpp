@@ -76,6 +76,30 @@ TEST(DecodedSource, IsDecodedOnceForTheClipsCutFromIt)
     EXPECT_NEAR(done.back(), 1.0 / 3, 1e-9);
 }
 
+// Clips of two compressed sources in turn: each source is decoded for its first clip and never again.
+TEST(DecodedSource, SourcesTakenInTurnAreEachDecodedOnce)
+{
+    const std::string a = Lame(WriteOnsetSine("tour-a.wav", 44100, 2, 2), {"-b", "128"}, "tour-a.mp3");
+    const std::string b = Lame(WriteOnsetSine("tour-b.wav", 22050, 1, 2), {"-b", "64"}, "tour-b.mp3");
+    TMontage montage;
+    for (std::uint32_t k = 0; k < 4; ++k)
+        addFromEditor(montage, k % 2 == 0 ? a : b, "t" + std::to_string(k), 3000 * k, 3000 * k + 9000);
+    std::vector<double> done;
+    TMontage reopened;
+    ASSERT_TRUE(LoadProject(reopened, saved(montage, "tour.snt"), {}, [&](double d) {
+        done.push_back(d);
+        return true;
+    }));
+    ASSERT_EQ(reopened.ClipCount, 4);
+    for (int p = 0; p < 4; ++p)
+        EXPECT_EQ(WaveSamples(reopened.ClipAt(p)->Storage.Wave()),
+                  WaveSamples(montage.ClipAt(p)->Storage.Wave()))
+            << p;
+    // The second decode ends with the second of four records: half of the load, and nothing after.
+    ASSERT_FALSE(done.empty());
+    EXPECT_NEAR(done.back(), 2.0 / 4, 1e-9);
+}
+
 TEST(DecodedSource, CancelledLoadKeepsTheClipsBeforeAndCountsAsUnsaved)
 {
     const std::string wav = WriteOnsetSine("avant.wav", 22050, 1, 1);
