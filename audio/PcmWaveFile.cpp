@@ -15,9 +15,9 @@ namespace {
 // The largest file LoadFromFile takes: a wave's sizes are 32-bit.
 constexpr std::uint64_t MaxFileSize = 0x100000000ULL + 64;
 
-// How much of the samples is read at a time when folding: small beside an hour, large enough that the
-// reads cost no more than one big one.
-constexpr std::size_t FoldBlockBytes = 1 << 20;
+// How much of the samples is read at a time when converting as they are read: small beside an hour, large
+// enough that the reads cost no more than one big one.
+constexpr std::size_t ReadBlockBytes = 1 << 20;
 
 // The file as a stream that only reads, for the header parser: each read goes to the file at the stream's
 // position, so that only the chunk headers it visits are read.
@@ -159,16 +159,43 @@ void TPcmWaveFile::ReadWhole(TWave& wave) const
         wave.RepairPCMFormat();
 }
 
-void TPcmWaveFile::ReadRange(std::uint64_t first, std::uint64_t last, TWave& wave) const
+bool TPcmWaveFile::ReadRange(std::uint64_t first, std::uint64_t last, TWave& wave,
+                             const TWaveFormatEx* as) const
 {
     const TWaveFormatEx& format = Format();
     last = std::min<std::uint64_t>(last, m_dataSize);
     first = std::min(first, last);
     const std::size_t samples = static_cast<std::size_t>(last - first);
-    const std::size_t header = WaveHeaderSize(format);
-    HeapBlock block(header + samples + (samples & 1U));
-    readAt(m_dataOffset + first, block.data() + header, samples);
-    wave.AdoptSamples(std::move(block), format, samples);
+    if (!as || SameWaveFormatRecord(format, *as)) {
+        const std::size_t header = WaveHeaderSize(format);
+        HeapBlock block(header + samples + (samples & 1U));
+        readAt(m_dataOffset + first, block.data() + header, samples);
+        wave.AdoptSamples(std::move(block), format, samples);
+        return true;
+    }
+    // The converter asks for its input a block at a time; it is read from the file a window at a time.
+    const std::size_t frameBytes = format.nBlockAlign;
+    const std::size_t frames = samples / frameBytes;
+    const std::size_t windowFrames = std::max<std::size_t>(1, ReadBlockBytes / frameBytes);
+    HeapBlock window;
+    std::size_t windowFirst = 0;
+    std::size_t windowCount = 0;
+    const auto source = [&](std::size_t from, std::size_t count) -> const std::uint8_t* {
+        if (from < windowFirst || from + count > windowFirst + windowCount) {
+            windowFirst = from;
+            windowCount = std::max(count, std::min(windowFrames, frames - from));
+            if (window.size() < windowCount * frameBytes)
+                window.allocate(windowCount * frameBytes);
+            readAt(m_dataOffset + first + static_cast<std::uint64_t>(from) * frameBytes, window.data(),
+                   windowCount * frameBytes);
+        }
+        return window.data() + (from - windowFirst) * frameBytes;
+    };
+    HeapBlock converted;
+    if (!ConvertWaveFrames(format, frames, source, converted, *as))
+        return false;
+    wave.AdoptConverted(std::move(converted), *as);
+    return true;
 }
 
 bool TPcmWaveFile::ReadMono16(TWave& wave) const
@@ -191,7 +218,7 @@ bool TPcmWaveFile::ReadMono16(TWave& wave) const
     const std::size_t frames = m_dataSize / frameBytes;
     const std::size_t header = WaveHeaderSize(result);
     HeapBlock block(header + 2 * frames);
-    const std::size_t framesPerRead = std::max<std::size_t>(1, FoldBlockBytes / frameBytes);
+    const std::size_t framesPerRead = std::max<std::size_t>(1, ReadBlockBytes / frameBytes);
     HeapBlock input(std::min(frames, framesPerRead) * frameBytes);
     // 8-bit stereo is folded in bytes first and widened after, as the editor always did it: widening first
     // would keep the half step of the average and give other samples.

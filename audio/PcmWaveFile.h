@@ -31,8 +31,11 @@ public:
     // The whole file as TMemoryStream::LoadFromFile reads it, with a repaired record when it was repaired.
     void ReadWhole(TWave& wave) const;
     // Sample bytes [first, last) (limited to the data) as a wave of their own in Format(): the same image
-    // that TWave::Delete leaves of the whole file when it cuts everything else away.
-    void ReadRange(std::uint64_t first, std::uint64_t last, TWave& wave) const;
+    // that TWave::Delete leaves of the whole file when it cuts everything else away. With as, converted
+    // to that format while it is read, as ConvertTo converts the whole: false, and the wave unchanged, when
+    // ConvertTo would refuse.
+    bool ReadRange(std::uint64_t first, std::uint64_t last, TWave& wave,
+                   const TWaveFormatEx* as = nullptr) const;
     // Every whole frame folded to mono (the two channels averaged, as ConvertToPCM folds them) and then
     // widened to 16 bits, as the file is read: the result is the mono image alone. False, and the wave
     // unchanged, for a record whose block alignment disagrees with its channels and bits.

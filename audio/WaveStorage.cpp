@@ -346,16 +346,20 @@ bool TWave::ConvertTo(const TWaveFormatEx& format)
     if (!ConvertWaveFormat(*own, Data(), DataSize(), block, format))
         return false;
 
-    // The converted samples become the new image in place: the block grows by the header, the samples
-    // move up behind it and the header is written in front. The wave keeps its old content until the
-    // new image is complete, and the samples are never held twice.
+    AdoptConverted(std::move(block), format);
+    return true;
+}
+
+void TWave::AdoptConverted(HeapBlock&& block, const TWaveFormatEx& format)
+{
+    // The block grows by the header, the samples move up behind it and the header is written in front:
+    // the samples are never held twice.
     const std::size_t samples = block.size();
     const std::size_t header = WaveHeaderSize(format);
     block.resize(header + samples + (samples & 1U));
     if (samples > 0)
         std::memmove(block.data() + header, block.data(), samples);
     AdoptSamples(std::move(block), format, samples);
-    return true;
 }
 
 void TWave::AdoptSamples(HeapBlock&& block, const TWaveFormatEx& format, std::size_t samples)

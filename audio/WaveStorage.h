@@ -65,6 +65,8 @@ public:
     // bytes left free for the header and followed by one byte more when their count is odd: a wave built
     // straight into its final block, never held twice.
     void AdoptSamples(HeapBlock&& block, const TWaveFormatEx& format, std::size_t samples);
+    // The same for a block that holds the samples alone, as a conversion gives them.
+    void AdoptConverted(HeapBlock&& block, const TWaveFormatEx& format);
 
     // Marks the details stale and tells OnChange.
     void Changed();

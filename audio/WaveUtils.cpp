@@ -361,6 +361,18 @@ int PeakLevel(const void* buffer, std::uint32_t count, int bitsPerSample)
 bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* sourceData,
                        std::uint32_t sourceSize, HeapBlock& dest, const TWaveFormatEx& destFormat)
 {
+    if (sourceFormat.nBlockAlign == 0)
+        return false;
+    const std::size_t frameBytes = sourceFormat.nBlockAlign;
+    return ConvertWaveFrames(
+        sourceFormat, sourceSize / frameBytes,
+        [sourceData, frameBytes](std::size_t first, std::size_t) { return sourceData + first * frameBytes; },
+        dest, destFormat);
+}
+
+bool ConvertWaveFrames(const TWaveFormatEx& sourceFormat, std::size_t frames, const PcmSource& source,
+                       HeapBlock& dest, const TWaveFormatEx& destFormat)
+{
     const auto pcmLayout = [](const TWaveFormatEx& f) {
         return PcmLayout{f.nChannels, f.nSamplesPerSec, f.wBitsPerSample};
     };
@@ -371,10 +383,9 @@ bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* so
     if (!consistent(sourceFormat) || !consistent(destFormat) || sourceFormat.nSamplesPerSec == 0)
         return false;
     // The result must still fit a wave image, whose sizes are 32-bit.
-    const std::uint64_t frames = sourceSize / sourceFormat.nBlockAlign;
     const std::uint64_t outFrames =
         mulDivRound(frames, destFormat.nSamplesPerSec, sourceFormat.nSamplesPerSec) + 2;
     if (outFrames * destFormat.nBlockAlign > UINT32_MAX - 2 * WaveHeaderSize(destFormat))
         return false;
-    return ConvertPcm(pcmLayout(sourceFormat), sourceData, sourceSize, pcmLayout(destFormat), dest);
+    return ConvertPcmBlocks(pcmLayout(sourceFormat), frames, source, pcmLayout(destFormat), dest);
 }

@@ -5,6 +5,7 @@
 #include "platform/io/HeapBlock.h"
 #include "platform/io/Riff.h"
 #include "platform/io/Stream.h"
+#include "platform/pcm/PcmConverter.h"
 #include "platform/sound/WaveFormat.h"
 
 #include <bit>
@@ -111,3 +112,6 @@ int PeakLevel(const void* buffer, std::uint32_t count, int bitsPerSample);
 // produced. A format that is not PCM on either side gives false and touches nothing.
 bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* sourceData,
                        std::uint32_t sourceSize, HeapBlock& dest, const TWaveFormatEx& destFormat);
+// The same over frames whole frames handed over a block at a time, so that they need not all be in memory.
+bool ConvertWaveFrames(const TWaveFormatEx& sourceFormat, std::size_t frames, const PcmSource& source,
+                       HeapBlock& dest, const TWaveFormatEx& destFormat);

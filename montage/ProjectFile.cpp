@@ -344,10 +344,16 @@ CutResult cutFromSource(TWave& wave, const std::string& path, const struct stat&
             if (WaveFormatToPCMFormat(&format) == nonePCM)
                 return CutResult::Unreadable;
             const ClipBytes bytes = clipBytes(format, file->DataSize(), startMs, lengthMs);
-            if (bytes.whole)
+            if (bytes.whole) {
                 file->ReadWhole(wave);
-            else
-                file->ReadRange(bytes.first, bytes.last, wave);
+            } else {
+                // Converted as it is read: the clip's bytes in the source's format are never held whole.
+                TWaveFormatEx montageFormat{};
+                PCMFormatToWaveFormat(montageFormat, MontageFormat);
+                if (!file->ReadRange(bytes.first, bytes.last, wave, &montageFormat))
+                    return CutResult::Unreadable;
+                return CutResult::Cut;
+            }
         } else {
             TWave* source = sources.Decoded(path);
             if (!source) {

@@ -142,12 +142,17 @@ void ConvertSameRateInto(const PcmLayout& from, const std::uint8_t* src, std::si
         PickIntConverter(from, to)(src, dst, frames);
 }
 
-void ConvertSameRate(const PcmLayout& from, const std::uint8_t* src, std::size_t frames, const PcmLayout& to,
+void ConvertSameRate(const PcmLayout& from, std::size_t frames, const PcmSource& source, const PcmLayout& to,
                      HeapBlock& result)
 {
     // The frame count does not change, so the estimate is exact and nothing needs trimming.
-    result.allocate(BytesFor(frames, FrameBytes(to)));
-    ConvertSameRateInto(from, src, frames, to, result.data());
+    const std::size_t outFrameBytes = FrameBytes(to);
+    result.allocate(BytesFor(frames, outFrameBytes));
+    for (std::size_t done = 0; done < frames;) {
+        const std::size_t block = std::min(kBlockFrames, frames - done);
+        ConvertSameRateInto(from, source(done, block), block, to, result.data() + done * outFrameBytes);
+        done += block;
+    }
 }
 
 // ---- Rate change: libsoxr on floats -------------------------------------------------------
@@ -240,11 +245,10 @@ std::size_t ExpectedFrames(std::size_t frames, unsigned inRate, unsigned outRate
     return seconds * outRate + restFrames;
 }
 
-bool ConvertRate(const PcmLayout& from, const std::uint8_t* src, std::size_t frames, const PcmLayout& to,
+bool ConvertRate(const PcmLayout& from, std::size_t frames, const PcmSource& source, const PcmLayout& to,
                  HeapBlock& result)
 {
     const unsigned resCh = std::min(from.channels, to.channels);
-    const std::size_t inFrameBytes = FrameBytes(from);
     const std::size_t outFrameBytes = FrameBytes(to);
     const Decoder decode =
         from.bits == 8 ? PickDecoder<8>(from.channels, resCh) : PickDecoder<16>(from.channels, resCh);
@@ -275,7 +279,7 @@ bool ConvertRate(const PcmLayout& from, const std::uint8_t* src, std::size_t fra
 
     for (std::size_t done = 0; done < frames;) {
         const std::size_t block = std::min(kBlockFrames, frames - done);
-        decode(src + done * inFrameBytes, staged.data(), block);
+        decode(source(done, block), staged.data(), block);
         done += block;
 
         // libsoxr takes no more input per call than fits the output buffer, so a block can
@@ -324,12 +328,22 @@ bool ConvertPcm(const PcmLayout& from, const std::uint8_t* src, std::size_t srcS
     if (!IsSupportedPcm(from) || !IsSupportedPcm(to))
         return false;
 
-    const std::size_t frames = srcSize / FrameBytes(from);
+    const std::size_t frameBytes = FrameBytes(from);
+    return ConvertPcmBlocks(
+        from, srcSize / frameBytes,
+        [src, frameBytes](std::size_t first, std::size_t) { return src + first * frameBytes; }, to, out);
+}
+
+bool ConvertPcmBlocks(const PcmLayout& from, std::size_t frames, const PcmSource& source, const PcmLayout& to,
+                      HeapBlock& out)
+{
+    if (!IsSupportedPcm(from) || !IsSupportedPcm(to))
+        return false;
     HeapBlock result;
     if (frames > 0) {
         if (from.rate == to.rate)
-            ConvertSameRate(from, src, frames, to, result);
-        else if (!ConvertRate(from, src, frames, to, result))
+            ConvertSameRate(from, frames, source, to, result);
+        else if (!ConvertRate(from, frames, source, to, result))
             return false;
     }
     out = std::move(result);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // Interleaved PCM as stored in a WAVE "data" chunk: 8-bit unsigned or 16-bit signed little-endian.
 struct PcmLayout
@@ -23,6 +24,15 @@ bool IsSupportedPcm(const PcmLayout& layout);
 // layout on either side gives false and leaves out untouched. Allocation failures throw std::bad_alloc.
 bool ConvertPcm(const PcmLayout& from, const std::uint8_t* src, std::size_t srcSize, const PcmLayout& to,
                 HeapBlock& out);
+
+// Where ConvertPcmBlocks takes its input: count frames from frame first on, asked for in order, a block at a
+// time. The bytes must stay in place until the next call.
+using PcmSource = std::function<const std::uint8_t*(std::size_t first, std::size_t count)>;
+
+// ConvertPcm over frames frames that need not all be in memory at once: the same bytes as ConvertPcm of
+// the whole, for a source that reads each block from a file as it is asked.
+bool ConvertPcmBlocks(const PcmLayout& from, std::size_t frames, const PcmSource& source, const PcmLayout& to,
+                      HeapBlock& out);
 
 // The same-rate case into memory the caller provides: frames whole frames of src become as many frames of
 // the other layout at dst, exactly as ConvertPcm makes them. False, touching nothing, for an unsupported
