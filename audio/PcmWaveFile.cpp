@@ -17,7 +17,7 @@ constexpr std::uint64_t MaxFileSize = 0x100000000ULL + 64;
 
 // How much of the samples is read at a time when converting as they are read: small beside an hour, large
 // enough that the reads cost no more than one big one.
-constexpr std::size_t ReadBlockBytes = 1 << 20;
+constexpr std::size_t ReadBlockBytes = 1 << 18;
 
 // The file as a stream that only reads, for the header parser: each read goes to the file at the stream's
 // position, so that only the chunk headers it visits are read.

@@ -24,6 +24,8 @@ public:
     // The "fmt " record (18 bytes and its extra bytes), and the sample bytes the file really holds.
     const TWaveFormatEx& Format() const;
     std::uint32_t DataSize() const { return m_dataSize; }
+    // Where the samples start in the file.
+    std::uint32_t DataOffset() const { return m_dataOffset; }
     // Takes the byte rate and block alignment that channels, bits and rate give, as TWave::RepairPCMFormat
     // does for a wave in memory; the images read afterwards carry them.
     void RepairPCMFormat();

@@ -7,6 +7,7 @@ mkdir -p "$data"
 "$build/bench/bench_audio" "$data"
 "$build/bench/bench_editor" "$data"
 "$build/bench/bench_montage" "$data"
+"$build/bench/bench_project" "$data"
 "$build/bench/bench_mp3" "$data"
 "$build/bench/bench_decode" "$data"
 

@@ -290,41 +290,29 @@ ClipBytes clipBytes(const TWaveFormatEx& format, std::uint32_t dataSize, std::in
     return bytes;
 }
 
-// The source's samples up to a byte count, as a wave of their own: what deleting everything after them would
-// leave, without copying the rest first.
-void copyFirstBytes(TWave& wave, const TWave& source, std::uint64_t count)
+// A clip of a decoded source, which is in memory: only its own bytes are copied, converted to the montage's
+// format straight from the source as ConvertTo would convert them. False when the conversion is refused.
+bool cutFromMemory(TWave& wave, const TWave& source, const ClipBytes& bytes, const TWaveFormatEx& as)
 {
-    RiffChunkInfo riff;
-    RiffChunkInfo data;
-    auto handle = BeginStreamWave(wave, *source.WaveFormat(), riff, data);
-    if (!handle)
-        throw std::bad_alloc();
-    wave.SetCapacity(static_cast<std::size_t>(handle->Offset() + count + 1));
-    if (handle->Write(source.Data(), static_cast<std::size_t>(count)) != static_cast<std::int64_t>(count) ||
-        !EndWaveWriting(std::move(handle), riff, data))
-        throw std::bad_alloc();
-    wave.SetPosition(0);
-}
-
-// A clip cut from a decoded source: the stretch copied up to its end, then its start deleted, as a whole
-// wave would be cut.
-void cutFromDecoded(TWave& wave, const TWave& source, std::int32_t startMs, std::int32_t lengthMs)
-{
-    constexpr auto everything = std::numeric_limits<std::uint32_t>::max();
-    const std::int64_t duration = source.Duration();
-    const std::int64_t start = std::clamp<std::int64_t>(startMs, 0, duration);
-    const std::int64_t end =
-        std::clamp<std::int64_t>(static_cast<std::int64_t>(startMs) + lengthMs, start, duration);
-    copyFirstBytes(wave, source,
-                   end < duration ? std::min<std::uint64_t>(source.MsToBytes(static_cast<std::uint32_t>(end)),
-                                                            source.DataSize())
-                                  : source.DataSize());
-    if (start == duration) {
-        if (wave.Duration() > 0)
-            wave.Delete(0, everything);
-    } else if (start > 0) {
-        wave.Delete(0, static_cast<std::uint32_t>(start));
+    const TWaveFormatEx& format = *source.WaveFormat();
+    const std::uint8_t* data = source.Data() + bytes.first;
+    const auto count = static_cast<std::size_t>(bytes.last - bytes.first);
+    if (SameWaveFormatRecord(format, as)) {
+        const std::size_t header = WaveHeaderSize(format);
+        HeapBlock block(header + count + (count & 1U));
+        std::copy_n(data, count, block.data() + header);
+        wave.AdoptSamples(std::move(block), format, count);
+        return true;
     }
+    const std::size_t frameBytes = format.nBlockAlign;
+    HeapBlock converted;
+    if (!ConvertWaveFrames(
+            format, count / frameBytes,
+            [data, frameBytes](std::size_t first, std::size_t) { return data + first * frameBytes; },
+            converted, as))
+        return false;
+    wave.AdoptConverted(std::move(converted), as);
+    return true;
 }
 
 // The clip's audio: the stretch [startMs, startMs + lengthMs) of the source, limited to what the source
@@ -339,21 +327,19 @@ CutResult cutFromSource(TWave& wave, const std::string& path, const struct stat&
     if (!S_ISREG(st.st_mode))
         return CutResult::Unreadable;
     try {
+        TWaveFormatEx montageFormat{};
+        PCMFormatToWaveFormat(montageFormat, MontageFormat);
         if (const TPcmWaveFile* file = sources.Wave(path)) {
             const TWaveFormatEx& format = file->Format();
             if (WaveFormatToPCMFormat(&format) == nonePCM)
                 return CutResult::Unreadable;
             const ClipBytes bytes = clipBytes(format, file->DataSize(), startMs, lengthMs);
-            if (bytes.whole) {
-                file->ReadWhole(wave);
-            } else {
+            if (!bytes.whole) {
                 // Converted as it is read: the clip's bytes in the source's format are never held whole.
-                TWaveFormatEx montageFormat{};
-                PCMFormatToWaveFormat(montageFormat, MontageFormat);
-                if (!file->ReadRange(bytes.first, bytes.last, wave, &montageFormat))
-                    return CutResult::Unreadable;
-                return CutResult::Cut;
+                return file->ReadRange(bytes.first, bytes.last, wave, &montageFormat) ? CutResult::Cut
+                                                                                      : CutResult::Unreadable;
             }
+            file->ReadWhole(wave); // the clip is the whole file, as it stands
         } else {
             TWave* source = sources.Decoded(path);
             if (!source) {
@@ -370,7 +356,10 @@ CutResult cutFromSource(TWave& wave, const std::string& path, const struct stat&
             }
             if (source->PCMFormat() == nonePCM)
                 return CutResult::Unreadable;
-            cutFromDecoded(wave, *source, startMs, lengthMs);
+            // From memory the clip has always been an image of its own, even when it is all of the source.
+            const ClipBytes bytes = clipBytes(*source->WaveFormat(), source->DataSize(), startMs, lengthMs);
+            return cutFromMemory(wave, *source, bytes, montageFormat) ? CutResult::Cut
+                                                                      : CutResult::Unreadable;
         }
         if (!wave.ConvertToPCM(MontageFormat)) {
             wave.Clear();
