@@ -55,40 +55,43 @@ void TWaveAudioOut::SetVolume(std::uint16_t value)
 
 double TWaveAudioOut::Pitch()
 {
-    if (!GetActive())
-        return m_pitch;
-    std::uint32_t value = 0;
-    if ((DeviceSupports() & dsPitch) && Success(waveOutGetPitch(m_handle, value)))
-        return FromFixed1616(value);
-    return 1.0;
+    return readFixed(m_pitch, dsPitch, waveOutGetPitch);
 }
 
 void TWaveAudioOut::SetPitch(double value)
 {
-    if (value == m_pitch)
-        return;
-    m_pitch = value;
-    if (GetActive() && (m_options & woSetPitch) && (DeviceSupports() & dsPitch))
-        Success(waveOutSetPitch(m_handle, ToFixed1616(m_pitch)));
+    writeFixed(m_pitch, value, woSetPitch, dsPitch, waveOutSetPitch);
 }
 
 double TWaveAudioOut::PlaybackRate()
 {
-    if (!GetActive())
-        return m_playbackRate;
-    std::uint32_t value = 0;
-    if ((DeviceSupports() & dsPlaybackRate) && Success(waveOutGetPlaybackRate(m_handle, value)))
-        return FromFixed1616(value);
-    return 1.0;
+    return readFixed(m_playbackRate, dsPlaybackRate, waveOutGetPlaybackRate);
 }
 
 void TWaveAudioOut::SetPlaybackRate(double value)
 {
-    if (value == m_playbackRate)
+    writeFixed(m_playbackRate, value, woSetPlaybackRate, dsPlaybackRate, waveOutSetPlaybackRate);
+}
+
+double TWaveAudioOut::readFixed(double stored, TWaveOutDeviceSupports support,
+                                MMRESULT (*get)(HWAVEOUT, std::uint32_t&))
+{
+    if (!GetActive())
+        return stored;
+    std::uint32_t value = 0;
+    if ((DeviceSupports() & support) && Success(get(m_handle, value)))
+        return FromFixed1616(value);
+    return 1.0;
+}
+
+void TWaveAudioOut::writeFixed(double& stored, double value, TWaveOutOptions option,
+                               TWaveOutDeviceSupports support, MMRESULT (*set)(HWAVEOUT, std::uint32_t))
+{
+    if (value == stored)
         return;
-    m_playbackRate = value;
-    if (GetActive() && (m_options & woSetPlaybackRate) && (DeviceSupports() & dsPlaybackRate))
-        Success(waveOutSetPlaybackRate(m_handle, ToFixed1616(m_playbackRate)));
+    stored = value;
+    if (GetActive() && (m_options & option) && (DeviceSupports() & support))
+        Success(set(m_handle, ToFixed1616(stored)));
 }
 
 void TWaveAudioOut::SetOptions(TWaveOutOptions value)

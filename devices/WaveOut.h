@@ -72,6 +72,13 @@ protected:
     bool m_stopping = false;
 
 private:
+    // A 16.16 setting (pitch, rate): the device's while it is open (1.0 when it has none), else the one
+    // kept for the next open.
+    double readFixed(double stored, TWaveOutDeviceSupports support,
+                     MMRESULT (*get)(HWAVEOUT, std::uint32_t&));
+    void writeFixed(double& stored, double value, TWaveOutOptions option, TWaveOutDeviceSupports support,
+                    MMRESULT (*set)(HWAVEOUT, std::uint32_t));
+
     std::uint16_t m_volume = 75;
     double m_pitch = 1.0;
     double m_playbackRate = 1.0;
