@@ -179,9 +179,10 @@ template <typename Handle, typename Caps> struct TWaveServiceCalls
 {
     unsigned (*getNumDevs)();
     MMRESULT (*getDevCaps)(int deviceId, Caps& caps);
-    MMRESULT(*open)
-    (Handle* handle, int deviceId, const TWaveFormatEx* format, NotificationQueue* callback,
-     std::uint32_t flags);
+    // With WAVE_FORMAT_QUERY only asks; otherwise opens.
+    using OpenCall = MMRESULT (*)(Handle* handle, int deviceId, const TWaveFormatEx* format,
+                                  NotificationQueue* callback, std::uint32_t flags);
+    OpenCall open;
     MMRESULT (*close)(Handle handle);
     MMRESULT (*prepareHeader)(Handle handle, WAVEHDR* header);
     MMRESULT (*unprepareHeader)(Handle handle, WAVEHDR* header);
