@@ -147,11 +147,7 @@ void TWaveAudioIO::DrainNotifications()
     if (m_draining)
         return;
     m_draining = true;
-    struct Done
-    {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{m_draining};
+    const ClearOnExit draining{m_draining};
     DeviceNotification message;
     while (m_queue->TryPop(message)) {
         // A failure while handling a notification is the application's to show; the next ones still run.

@@ -2,8 +2,6 @@
 
 #include "platform/io/MulDiv.h"
 
-#include <thread>
-
 TWaveAudioOut::TWaveAudioOut() = default;
 
 TWaveAudioOut::~TWaveAudioOut()
@@ -12,24 +10,6 @@ TWaveAudioOut::~TWaveAudioOut()
 }
 
 // ---- Device information ---------------------------------------------------------------------------
-
-int TWaveAudioOut::GetNumDevs()
-{
-    return static_cast<int>(waveOutGetNumDevs());
-}
-
-std::string TWaveAudioOut::GetDeviceName()
-{
-    WAVEOUTCAPS caps;
-    return waveOutGetDevCaps(m_deviceId, caps) == MMSYSERR_NOERROR ? caps.szPname : std::string();
-}
-
-std::set<TPCMFormat> TWaveAudioOut::GetDeviceFormats()
-{
-    WAVEOUTCAPS caps;
-    return waveOutGetDevCaps(m_deviceId, caps) == MMSYSERR_NOERROR ? FormatsFromCaps(caps.dwFormats)
-                                                                   : std::set<TPCMFormat>();
-}
 
 TWaveOutDeviceSupports TWaveAudioOut::DeviceSupports()
 {
@@ -51,32 +31,6 @@ TWaveOutDeviceSupports TWaveAudioOut::DeviceSupports()
     if (!(caps.dwSupport & WAVECAPS_SYNC))
         supports |= dsAsynchronize;
     return supports;
-}
-
-std::uint32_t TWaveAudioOut::GetPosition()
-{
-    if (!GetActive())
-        return 0;
-    MMTIME time;
-    time.wType = MMTIME::Ms;
-    return Success(waveOutGetPosition(m_handle, time)) ? MMTimeToMs(time) : 0;
-}
-
-std::string TWaveAudioOut::GetErrorText(MMRESULT code)
-{
-    std::string text;
-    return waveOutGetErrorText(code, text) == MMSYSERR_NOERROR ? text : std::string();
-}
-
-MMRESULT TWaveAudioOut::ValidateDevice()
-{
-    WAVEOUTCAPS caps;
-    return waveOutGetDevCaps(m_deviceId, caps);
-}
-
-bool TWaveAudioOut::QueryFormat(const TWaveFormatEx& format)
-{
-    return waveOutOpen(nullptr, m_deviceId, &format, nullptr, WAVE_FORMAT_QUERY) == MMSYSERR_NOERROR;
 }
 
 // ---- Volume, pitch, rate --------------------------------------------------------------------------
@@ -101,40 +55,43 @@ void TWaveAudioOut::SetVolume(std::uint16_t value)
 
 double TWaveAudioOut::Pitch()
 {
-    if (!GetActive())
-        return m_pitch;
-    std::uint32_t value = 0;
-    if ((DeviceSupports() & dsPitch) && Success(waveOutGetPitch(m_handle, value)))
-        return FromFixed1616(value);
-    return 1.0;
+    return readFixed(m_pitch, dsPitch, waveOutGetPitch);
 }
 
 void TWaveAudioOut::SetPitch(double value)
 {
-    if (value == m_pitch)
-        return;
-    m_pitch = value;
-    if (GetActive() && (m_options & woSetPitch) && (DeviceSupports() & dsPitch))
-        Success(waveOutSetPitch(m_handle, ToFixed1616(m_pitch)));
+    writeFixed(m_pitch, value, woSetPitch, dsPitch, waveOutSetPitch);
 }
 
 double TWaveAudioOut::PlaybackRate()
 {
-    if (!GetActive())
-        return m_playbackRate;
-    std::uint32_t value = 0;
-    if ((DeviceSupports() & dsPlaybackRate) && Success(waveOutGetPlaybackRate(m_handle, value)))
-        return FromFixed1616(value);
-    return 1.0;
+    return readFixed(m_playbackRate, dsPlaybackRate, waveOutGetPlaybackRate);
 }
 
 void TWaveAudioOut::SetPlaybackRate(double value)
 {
-    if (value == m_playbackRate)
+    writeFixed(m_playbackRate, value, woSetPlaybackRate, dsPlaybackRate, waveOutSetPlaybackRate);
+}
+
+double TWaveAudioOut::readFixed(double stored, TWaveOutDeviceSupports support,
+                                MMRESULT (*get)(HWAVEOUT, std::uint32_t&))
+{
+    if (!GetActive())
+        return stored;
+    std::uint32_t value = 0;
+    if ((DeviceSupports() & support) && Success(get(m_handle, value)))
+        return FromFixed1616(value);
+    return 1.0;
+}
+
+void TWaveAudioOut::writeFixed(double& stored, double value, TWaveOutOptions option,
+                               TWaveOutDeviceSupports support, MMRESULT (*set)(HWAVEOUT, std::uint32_t))
+{
+    if (value == stored)
         return;
-    m_playbackRate = value;
-    if (GetActive() && (m_options & woSetPlaybackRate) && (DeviceSupports() & dsPlaybackRate))
-        Success(waveOutSetPlaybackRate(m_handle, ToFixed1616(m_playbackRate)));
+    stored = value;
+    if (GetActive() && (m_options & option) && (DeviceSupports() & support))
+        Success(set(m_handle, ToFixed1616(stored)));
 }
 
 void TWaveAudioOut::SetOptions(TWaveOutOptions value)
@@ -157,81 +114,17 @@ void TWaveAudioOut::ApplyOptions()
         Success(waveOutSetPlaybackRate(m_handle, ToFixed1616(m_playbackRate)));
 }
 
-// ---- Pause ----------------------------------------------------------------------------------------
-
-bool TWaveAudioOut::Pause()
-{
-    if (m_paused)
-        return false;
-    if (GetActive() && !Success(waveOutPause(m_handle)))
-        return false;
-    m_paused = true;
-    DoPause();
-    return true;
-}
-
-bool TWaveAudioOut::Resume()
-{
-    if (!m_paused)
-        return false;
-    if (GetActive() && !Success(waveOutRestart(m_handle)))
-        return false;
-    m_paused = false;
-    DoResume();
-    return true;
-}
-
 // ---- Open and close -------------------------------------------------------------------------------
-
-bool TWaveAudioOut::InternalOpen()
-{
-    if (GetActive()) {
-        if (m_closing)
-            return false;
-        throw EWaveAudioInvalidOperation("Device is aleardy open");
-    }
-    WaveFormatBlock storage;
-    const TWaveFormatEx* format = GetWaveFormat(storage);
-    if (!Success(waveOutOpen(nullptr, m_deviceId, format, nullptr, WAVE_FORMAT_QUERY)))
-        return false;
-    std::memcpy(&m_currentFormat, format, 16);
-    m_currentFormat.cbSize = 0;
-    // A record whose byte rate gives no buffer at all cannot be played or recorded, whatever the device says.
-    if (CalcBufferSize() == 0)
-        return Success(WAVERR_BADFORMAT);
-    m_closeRequested = false;
-    return Success(waveOutOpen(&m_handle, m_deviceId, format, &CallbackQueue(), CALLBACK_WINDOW));
-}
 
 bool TWaveAudioOut::InternalClose()
 {
     // Only a stop already under way makes this one do nothing. Data that has merely run out still
     // leaves buffers at the device, reading the player's memory: the stop must wait for them too.
-    if (m_stopping)
+    if (!BeginClose(m_stopping))
         return false;
-    if (!GetActive())
-        throw EWaveAudioInvalidOperation("Device is aleardy close");
     m_stopping = true;
-    m_closing = true;
-    bool result = true;
-    try {
-        if (ActiveBufferCount() > 0) {
-            result = Success(waveOutReset(m_handle));
-        } else if (!m_closeRequested) {
-            m_closeRequested = true;
-            result = Success(waveOutClose(m_handle));
-        }
-        std::this_thread::yield();
-        if (result)
-            WaitForClose();
-    } catch (...) {
-        m_stopping = false;
-        m_closing = false;
-        throw;
-    }
-    m_stopping = false;
-    m_closing = false;
-    return result;
+    const ClearOnExit stopping{m_stopping}, closing{m_closing};
+    return CloseAndWait();
 }
 
 void TWaveAudioOut::DoWaveOutOpen()
@@ -241,12 +134,6 @@ void TWaveAudioOut::DoWaveOutOpen()
     m_paused = m_paused && Success(waveOutPause(m_handle));
     QueueBuffers();
     DoActivate();
-}
-
-void TWaveAudioOut::DoWaveOutClose()
-{
-    m_handle = 0;
-    DoDeactivate();
 }
 
 void TWaveAudioOut::QueueBuffers()
@@ -264,15 +151,9 @@ void TWaveAudioOut::DoWaveOutDone(WAVEHDR* header)
 {
     // The last steps run whatever happens in the first ones, so that a failure still ends playback.
     const auto finish = [this, &header] {
-        if (m_closing && header) {
-            if ((header->dwFlags & WHDR_PREPARED) && GetActive())
-                waveOutUnprepareHeader(m_handle, header);
-            ReallocateBuffer(header, 0, nullptr);
-        }
-        if (m_closing && ActiveBufferCount() == 0 && GetActive() && !m_closeRequested) {
-            m_closeRequested = true;
-            Success(waveOutClose(m_handle));
-        }
+        if (m_closing && header)
+            DropBuffer(header);
+        CloseWhenEmpty();
     };
     try {
         if (header && GetActive())
@@ -300,10 +181,7 @@ void TWaveAudioOut::DoWaveOutDone(WAVEHDR* header)
             }
             m_closing = m_closing || n == 0;
             if (!m_closing && header) {
-                if (loops != 0) {
-                    header->dwFlags = WHDR_BEGINLOOP;
-                    header->dwLoops = loops;
-                }
+                SetLoops(header, loops);
                 WriteBuffer(header);
             }
         } else if (header && !m_closing) {
@@ -319,47 +197,15 @@ void TWaveAudioOut::DoWaveOutDone(WAVEHDR* header)
 
 bool TWaveAudioOut::WriteBuffer(WAVEHDR* header)
 {
-    bool preparedHere = false;
-    if (!(header->dwFlags & WHDR_PREPARED)) {
-        if (!Success(waveOutPrepareHeader(m_handle, header)))
-            return false;
-        preparedHere = true;
-    }
-    try {
+    return SendBuffer(header, [this, header] {
         DoData(header->lpData, header->dwBufferLength);
         DoLevel(header->lpData, header->dwBufferLength);
-        if (Success(waveOutWrite(m_handle, header)))
-            return true;
-    } catch (...) {
-        if (preparedHere)
-            waveOutUnprepareHeader(m_handle, header);
-        throw;
-    }
-    if (preparedHere)
-        waveOutUnprepareHeader(m_handle, header);
-    return false;
+    });
 }
 
 bool TWaveAudioOut::QueueData(std::uint8_t* buffer, std::uint32_t size, bool freeIt, std::uint32_t loops)
 {
-    WAVEHDR* header = nullptr;
-    if (!ReallocateBuffer(header, size, buffer))
-        return false;
-    if (freeIt)
-        header->dwUser = reinterpret_cast<std::uintptr_t>(this);
-    if (loops > 0) {
-        header->dwFlags = WHDR_BEGINLOOP;
-        header->dwLoops = loops;
-    }
-    try {
-        if (WriteBuffer(header))
-            return true;
-    } catch (...) {
-        ReallocateBuffer(header, 0, nullptr);
-        throw;
-    }
-    ReallocateBuffer(header, 0, nullptr);
-    return false;
+    return SendBlock(buffer, size, freeIt, loops, [this](WAVEHDR* header) { return WriteBuffer(header); });
 }
 
 std::uint32_t TWaveAudioOut::ReadData(std::uint8_t* /*buffer*/, std::uint32_t /*size*/,

@@ -27,15 +27,17 @@ enum TWaveOutDeviceSupport : unsigned
 };
 using TWaveOutDeviceSupports = unsigned;
 
-class TWaveAudioOut : public TWaveAudioIO
+// The output service's calls, for the device core.
+inline constexpr TWaveServiceCalls<HWAVEOUT, WAVEOUTCAPS> WaveOutCalls{
+    waveOutGetNumDevs,      waveOutGetDevCaps,   waveOutOpen,    waveOutClose, waveOutPrepareHeader,
+    waveOutUnprepareHeader, waveOutWrite,        waveOutReset,   waveOutPause, waveOutRestart,
+    waveOutGetPosition,     waveOutGetErrorText, CALLBACK_WINDOW};
+
+class TWaveAudioOut : public TWaveAudioDevice<HWAVEOUT, WAVEOUTCAPS, WaveOutCalls>
 {
 public:
     TWaveAudioOut();
     ~TWaveAudioOut() override;
-
-    bool Pause() override;
-    bool Resume() override;
-    bool QueryFormat(const TWaveFormatEx& format) override;
 
     TWaveOutDeviceSupports DeviceSupports();
 
@@ -59,30 +61,24 @@ protected:
     virtual std::uint32_t GetDataPtr(std::uint8_t*& buffer, std::uint32_t& loops, bool& freeIt);
 
     void DoWaveOutOpen() override;
-    void DoWaveOutClose() override;
+    void DoWaveOutClose() override { DeviceClosed(); }
     void DoWaveOutDone(WAVEHDR* header) override;
-    int GetNumDevs() override;
-    bool GetActive() override { return m_handle != 0; }
-    bool GetPaused() override { return m_paused; }
-    std::string GetDeviceName() override;
-    std::set<TPCMFormat> GetDeviceFormats() override;
-    std::uint32_t GetPosition() override;
-    std::string GetErrorText(MMRESULT code) override;
-    MMRESULT ValidateDevice() override;
-    bool InternalOpen() override;
     bool InternalClose() override;
     void QueueBuffers() override;
     void ApplyOptions();
 
-    HWAVEOUT m_handle = 0;
-    bool m_paused = false;
     bool m_copyMode = true;
-    // The close has been asked of the device: a late buffer request must not ask again.
-    bool m_closeRequested = false;
     // A stop asked through Active := false is in progress.
     bool m_stopping = false;
 
 private:
+    // A 16.16 setting (pitch, rate): the device's while it is open (1.0 when it has none), else the one
+    // kept for the next open.
+    double readFixed(double stored, TWaveOutDeviceSupports support,
+                     MMRESULT (*get)(HWAVEOUT, std::uint32_t&));
+    void writeFixed(double& stored, double value, TWaveOutOptions option, TWaveOutDeviceSupports support,
+                    MMRESULT (*set)(HWAVEOUT, std::uint32_t));
+
     std::uint16_t m_volume = 75;
     double m_pitch = 1.0;
     double m_playbackRate = 1.0;

@@ -76,40 +76,22 @@ void TStockAudioPlayer::Play(int index)
     PlayStream(m_stock.Get()->GetWaveStream(index), false);
 }
 
-void TStockAudioPlayer::Stop()
-{
-    InternalClose();
-}
-
 bool TStockAudioPlayer::PlayStream(TStream* stream, bool freeStream)
 {
     if (GetActive()) {
         TWaveAudioIO::SetActive(false);
         std::this_thread::yield();
     }
-    CloseStream();
-    m_stream = stream;
-    m_freeStream = freeStream;
-    try {
+    return OpenOnStream(stream, freeStream, [this] {
         if (m_stream)
             m_io = OpenStreamIO(*m_stream);
-        if (InternalOpen())
-            return true;
-    } catch (...) {
-        CloseStream();
-        throw;
-    }
-    CloseStream();
-    return false;
+    });
 }
 
 void TStockAudioPlayer::CloseStream()
 {
     m_io.reset();
-    if (m_freeStream)
-        delete m_stream;
-    m_stream = nullptr;
-    m_freeStream = false;
+    ReleaseStream();
     m_remaining = 0;
 }
 
@@ -133,22 +115,4 @@ std::uint32_t TStockAudioPlayer::ReadData(std::uint8_t* buffer, std::uint32_t si
     }
     m_remaining -= static_cast<std::uint32_t>(got);
     return static_cast<std::uint32_t>(got);
-}
-
-void TStockAudioPlayer::DoWaveOutClose()
-{
-    try {
-        CloseStream();
-    } catch (...) {
-        TWaveAudioOut::DoWaveOutClose();
-        throw;
-    }
-    TWaveAudioOut::DoWaveOutClose();
-}
-
-void TStockAudioPlayer::DoError()
-{
-    if (!GetActive())
-        CloseStream();
-    TWaveAudioOut::DoError();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "audio/WaveStorage.h"
+#include "devices/StockDevice.h"
 #include "devices/WaveOut.h"
 
 #include <memory>
@@ -32,34 +33,23 @@ private:
     std::uint64_t m_end = 0;
 };
 
-class TStockAudioPlayer : public TWaveAudioOut
+class TStockAudioPlayer : public TStockAudioDevice<TWaveAudioOut>
 {
 public:
     TStockAudioPlayer();
     ~TStockAudioPlayer() override;
 
-    // Null again once the storage is destroyed.
-    TCustomWaveStorage* Stock() const { return m_stock.Get(); }
-    void SetStock(TCustomWaveStorage* stock) { m_stock.Set(stock); }
-
     void SetActive(bool value) override;
     // Plays the storage's wave for that index from its beginning (stopping a playback under way first).
     void Play(int index);
-    void Stop();
     virtual bool PlayStream(TStream* stream, bool freeStream);
-    virtual void CloseStream();
+    void CloseStream() override;
 
 protected:
     const TWaveFormatEx* GetWaveFormat(WaveFormatBlock& storage) override;
     std::uint32_t ReadData(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& loops) override;
-    void DoWaveOutClose() override;
-    void DoError() override;
 
 private:
-    TStorageLink m_stock;
-    std::unique_ptr<RiffIO> m_io;
     std::uint32_t m_remaining = 0;
     std::uint32_t m_dataOffset = 0;
-    TStream* m_stream = nullptr;
-    bool m_freeStream = false;
 };

@@ -26,30 +26,13 @@ TStockAudioRecorder::~TStockAudioRecorder()
 bool TStockAudioRecorder::RecordToStream(TStream* stream, bool freeStream)
 {
     SetActive(false);
-    CloseStream();
-    m_stream = stream;
-    m_ownsStream = freeStream;
-    m_writeFailed = false;
-    try {
-        if (InternalOpen())
-            return true;
-    } catch (...) {
-        CloseStream();
-        throw;
-    }
-    CloseStream();
-    return false;
+    return OpenOnStream(stream, freeStream, [this] { m_writeFailed = false; });
 }
 
 bool TStockAudioRecorder::RecordToFile(const std::string& fileName)
 {
     auto* file = new TFileStream(fileName, TFileStream::Create); // raises "Impossible de créer le fichier …"
     return RecordToStream(file, true);
-}
-
-void TStockAudioRecorder::Stop()
-{
-    InternalClose();
 }
 
 const TWaveFormatEx* TStockAudioRecorder::GetWaveFormat(WaveFormatBlock& storage)
@@ -103,26 +86,5 @@ void TStockAudioRecorder::CloseStream()
     if (m_io)
         EndWaveWriting(std::move(m_io), m_riff, m_data);
     m_io.reset();
-    if (m_ownsStream)
-        delete m_stream;
-    m_stream = nullptr;
-    m_ownsStream = false;
-}
-
-void TStockAudioRecorder::DoWaveInClose()
-{
-    try {
-        CloseStream();
-    } catch (...) {
-        TWaveAudioIn::DoWaveInClose();
-        throw;
-    }
-    TWaveAudioIn::DoWaveInClose();
-}
-
-void TStockAudioRecorder::DoError()
-{
-    if (!GetActive())
-        CloseStream();
-    TWaveAudioIn::DoError();
+    ReleaseStream();
 }

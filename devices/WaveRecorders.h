@@ -4,28 +4,24 @@
 #pragma once
 
 #include "audio/WaveStorage.h"
+#include "devices/StockDevice.h"
 #include "devices/WaveIn.h"
 
 #include <chrono>
 #include <memory>
 
-class TStockAudioRecorder : public TWaveAudioIn
+class TStockAudioRecorder : public TStockAudioDevice<TWaveAudioIn>
 {
 public:
     TStockAudioRecorder();
     ~TStockAudioRecorder() override;
 
-    // Null again once the storage is destroyed.
-    TCustomWaveStorage* Stock() const { return m_stock.Get(); }
-    void SetStock(TCustomWaveStorage* stock) { m_stock.Set(stock); }
-
     // Records into the stream (freed at the end when freeStream); returns once the device is opened.
     virtual bool RecordToStream(TStream* stream, bool freeStream);
     // Creates the file (replacing one) and records into it.
     bool RecordToFile(const std::string& fileName);
-    void Stop();
     // Finishes the image (final sizes) and lets the stream go.
-    virtual void CloseStream();
+    void CloseStream() override;
 
     // How often the sizes in the image are rewritten while recording.
     std::chrono::milliseconds SizeUpdateInterval{1000};
@@ -33,18 +29,12 @@ public:
 protected:
     const TWaveFormatEx* GetWaveFormat(WaveFormatBlock& storage) override;
     void ProcessData(const std::uint8_t* buffer, std::uint32_t size, bool& freeIt) override;
-    void DoWaveInClose() override;
-    void DoError() override;
 
 private:
     void updateSizes();
 
-    TStorageLink m_stock;
-    std::unique_ptr<RiffIO> m_io;
     RiffChunkInfo m_riff;
     RiffChunkInfo m_data;
-    TStream* m_stream = nullptr;
-    bool m_ownsStream = false;
     bool m_writeFailed = false;
     std::chrono::steady_clock::time_point m_lastUpdate;
 };

@@ -135,6 +135,31 @@ TEST_F(RecorderTest, ALevelHandlerRunningPendingEventsKeepsTheBuffersInOrder)
         ASSERT_EQ(s[i], static_cast<int>(i % 20000) - 10000) << i;
 }
 
+TEST_F(RecorderTest, PausedTheDeviceRecordsNothingUntilResumed)
+{
+    recorder.OnPause = [this](TWaveAudioIO*) { events.push_back("pause"); };
+    recorder.OnResume = [this](TWaveAudioIO*) { events.push_back("resume"); };
+    ASSERT_TRUE(recorder.RecordToFile(folder + "pause.wav"));
+    pump();
+    EXPECT_EQ(recorder.DeviceName(), "Entrée virtuelle");
+    EXPECT_EQ(recorder.DeviceFormats().size(), 16u);
+    record(500);
+    EXPECT_EQ(recorder.Position(), 500u);
+    EXPECT_TRUE(recorder.Pause());
+    EXPECT_FALSE(recorder.Pause()); // already paused
+    record(1000);
+    EXPECT_EQ(recorder.Position(), 500u);
+    EXPECT_TRUE(recorder.Resume());
+    record(500);
+    recorder.Stop();
+    TWave wave;
+    wave.LoadFromFile(folder + "pause.wav");
+    ASSERT_TRUE(wave.Valid());
+    EXPECT_EQ(samplesOf(wave).size(), 22050u); // the two halves, nothing from the pause
+    EXPECT_EQ(std::count(events.begin(), events.end(), "pause"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "resume"), 1);
+}
+
 TEST_F(RecorderTest, TheFileIsAValidWaveWhileRecording)
 {
     recorder.SizeUpdateInterval = std::chrono::milliseconds(0);

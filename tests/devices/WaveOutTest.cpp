@@ -215,6 +215,54 @@ TEST_F(PlayerTest, PauseWhileIdle_NextPlaybackStartsPaused)
     EXPECT_EQ(count("resume"), 1);
 }
 
+TEST_F(PlayerTest, PauseWhilePlaying_HoldsTheDeviceUntilResumed)
+{
+    auto wave = rampWave(8000);
+    TAudioPlayer player;
+    watch(player);
+    player.SetWave(wave.get());
+    player.SetActive(true);
+    pump();
+    device->Advance(300);
+    pump();
+    const auto before = device->LastPlayed().size();
+    ASSERT_GT(before, 0u);
+    EXPECT_TRUE(player.Pause());
+    EXPECT_TRUE(player.Paused());
+    device->Advance(2000);
+    pump();
+    EXPECT_EQ(device->LastPlayed().size(), before); // the device itself was paused
+    EXPECT_TRUE(player.Active());
+    EXPECT_TRUE(player.Resume());
+    EXPECT_FALSE(player.Resume()); // already playing
+    playToEnd(player);
+    EXPECT_EQ(device->LastPlayed(), dataOf(*wave));
+    EXPECT_EQ(count("pause"), 1);
+    EXPECT_EQ(count("resume"), 1);
+}
+
+TEST_F(PlayerTest, PitchAndRate_AreTheDevicesWhilePlayingAndTheKeptOnesOtherwise)
+{
+    auto wave = rampWave(8000);
+    TAudioPlayer player;
+    player.SetWave(wave.get());
+    player.SetPitch(1.5);
+    player.SetPlaybackRate(2.0);
+    EXPECT_DOUBLE_EQ(player.PlaybackRate(), 2.0);
+    player.SetOptions(woSetPitch | woSetPlaybackRate);
+    player.SetActive(true);
+    pump();
+    ASSERT_TRUE(player.Active());
+    // The virtual output has neither: while it plays, both read as normal and nothing is asked of it.
+    EXPECT_DOUBLE_EQ(player.Pitch(), 1.0);
+    EXPECT_DOUBLE_EQ(player.PlaybackRate(), 1.0);
+    player.SetPlaybackRate(0.5);
+    EXPECT_EQ(player.LastError(), MMSYSERR_NOERROR);
+    player.SetActive(false);
+    EXPECT_DOUBLE_EQ(player.Pitch(), 1.5);
+    EXPECT_DOUBLE_EQ(player.PlaybackRate(), 0.5);
+}
+
 TEST_F(PlayerTest, StockPlayer_PlaysTheStorageAndRestartsFromTheBeginning)
 {
     TWaveStorage storage;
