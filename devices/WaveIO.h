@@ -347,8 +347,9 @@ protected:
     template <typename Send>
     bool SendBlock(std::uint8_t* buffer, std::uint32_t size, bool freeIt, std::uint32_t loops, Send send)
     {
+        // An empty block has nothing to send and gets no header: refused, the buffer stays the caller's.
         WAVEHDR* header = nullptr;
-        if (!ReallocateBuffer(header, size, buffer))
+        if (size == 0 || !ReallocateBuffer(header, size, buffer) || !header)
             return false;
         if (freeIt)
             header->dwUser = reinterpret_cast<std::uintptr_t>(this);

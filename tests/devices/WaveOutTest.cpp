@@ -263,6 +263,23 @@ TEST_F(PlayerTest, PitchAndRate_AreTheDevicesWhilePlayingAndTheKeptOnesOtherwise
     EXPECT_DOUBLE_EQ(player.PlaybackRate(), 0.5);
 }
 
+TEST_F(PlayerTest, EmptyBlockQueuedByHand_IsRefusedAndPlaysNothing)
+{
+    auto wave = rampWave(16000);
+    ProbePlayer player;
+    player.SetWave(wave.get());
+    player.SetActive(true);
+    pump();
+    ASSERT_TRUE(player.Active());
+    std::uint8_t sample[2] = {1, 2};
+    for (const bool freeIt : {false, true}) {
+        EXPECT_FALSE(player.QueueData(sample, 0, freeIt, 0));
+        EXPECT_FALSE(player.QueueData(sample, 0, freeIt, 3));
+    }
+    playToEnd(player);
+    EXPECT_EQ(device->LastPlayed(), dataOf(*wave));
+}
+
 TEST_F(PlayerTest, StockPlayer_PlaysTheStorageAndRestartsFromTheBeginning)
 {
     TWaveStorage storage;
