@@ -192,7 +192,7 @@ bool TPcmWaveFile::ReadRange(std::uint64_t first, std::uint64_t last, TWave& wav
         return window.data() + (from - windowFirst) * frameBytes;
     };
     HeapBlock converted;
-    if (!ConvertWaveFrames(format, frames, source, converted, *as))
+    if (!ConvertWaveFrames(format, frames, source, converted, *as, WaveHeaderSize(*as)))
         return false;
     wave.AdoptConverted(std::move(converted), *as);
     return true;

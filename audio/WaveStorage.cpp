@@ -342,23 +342,23 @@ bool TWave::ConvertTo(const TWaveFormatEx& format)
         return false;
     if (SameWaveFormatRecord(*own, format))
         return true;
+    // The samples are converted into a block that leaves room for the header in front: the wave keeps its
+    // old content until the new image is complete, and the samples are never held twice.
     HeapBlock block;
-    if (!ConvertWaveFormat(*own, Data(), DataSize(), block, format))
+    if (!ConvertWaveFormat(*own, Data(), DataSize(), block, format, WaveHeaderSize(format)))
         return false;
-
     AdoptConverted(std::move(block), format);
     return true;
 }
 
 void TWave::AdoptConverted(HeapBlock&& block, const TWaveFormatEx& format)
 {
-    // The block grows by the header, the samples move up behind it and the header is written in front:
-    // the samples are never held twice.
-    const std::size_t samples = block.size();
     const std::size_t header = WaveHeaderSize(format);
-    block.resize(header + samples + (samples & 1U));
-    if (samples > 0)
-        std::memmove(block.data() + header, block.data(), samples);
+    if (block.size() < header)
+        throw std::invalid_argument("TWave::AdoptConverted: block without room for the header");
+    const std::size_t samples = block.size() - header;
+    if (samples & 1U)
+        block.resize(block.size() + 1);
     AdoptSamples(std::move(block), format, samples);
 }
 

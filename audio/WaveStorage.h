@@ -65,7 +65,8 @@ public:
     // bytes left free for the header and followed by one byte more when their count is odd: a wave built
     // straight into its final block, never held twice.
     void AdoptSamples(HeapBlock&& block, const TWaveFormatEx& format, std::size_t samples);
-    // The same for a block that holds the samples alone, as a conversion gives them.
+    // The same for a block whose size ends with the samples, as ConvertWaveFrames gives them with
+    // WaveHeaderSize(format) bytes of headroom.
     void AdoptConverted(HeapBlock&& block, const TWaveFormatEx& format);
 
     // Marks the details stale and tells OnChange.

@@ -359,7 +359,8 @@ int PeakLevel(const void* buffer, std::uint32_t count, int bitsPerSample)
 }
 
 bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* sourceData,
-                       std::uint32_t sourceSize, HeapBlock& dest, const TWaveFormatEx& destFormat)
+                       std::uint32_t sourceSize, HeapBlock& dest, const TWaveFormatEx& destFormat,
+                       std::size_t headroom)
 {
     if (sourceFormat.nBlockAlign == 0)
         return false;
@@ -367,11 +368,11 @@ bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* so
     return ConvertWaveFrames(
         sourceFormat, sourceSize / frameBytes,
         [sourceData, frameBytes](std::size_t first, std::size_t) { return sourceData + first * frameBytes; },
-        dest, destFormat);
+        dest, destFormat, headroom);
 }
 
 bool ConvertWaveFrames(const TWaveFormatEx& sourceFormat, std::size_t frames, const PcmSource& source,
-                       HeapBlock& dest, const TWaveFormatEx& destFormat)
+                       HeapBlock& dest, const TWaveFormatEx& destFormat, std::size_t headroom)
 {
     const auto pcmLayout = [](const TWaveFormatEx& f) {
         return PcmLayout{f.nChannels, f.nSamplesPerSec, f.wBitsPerSample};
@@ -387,5 +388,5 @@ bool ConvertWaveFrames(const TWaveFormatEx& sourceFormat, std::size_t frames, co
         mulDivRound(frames, destFormat.nSamplesPerSec, sourceFormat.nSamplesPerSec) + 2;
     if (outFrames * destFormat.nBlockAlign > UINT32_MAX - 2 * WaveHeaderSize(destFormat))
         return false;
-    return ConvertPcmBlocks(pcmLayout(sourceFormat), frames, source, pcmLayout(destFormat), dest);
+    return ConvertPcmBlocks(pcmLayout(sourceFormat), frames, source, pcmLayout(destFormat), dest, headroom);
 }

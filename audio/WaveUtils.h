@@ -111,7 +111,9 @@ int PeakLevel(const void* buffer, std::uint32_t count, int bitsPerSample);
 // Converts a whole block of samples between two PCM formats in one pass. dest receives exactly the bytes
 // produced. A format that is not PCM on either side gives false and touches nothing.
 bool ConvertWaveFormat(const TWaveFormatEx& sourceFormat, const std::uint8_t* sourceData,
-                       std::uint32_t sourceSize, HeapBlock& dest, const TWaveFormatEx& destFormat);
+                       std::uint32_t sourceSize, HeapBlock& dest, const TWaveFormatEx& destFormat,
+                       std::size_t headroom = 0);
 // The same over frames whole frames handed over a block at a time, so that they need not all be in memory.
+// With headroom, dest starts with that many bytes left free, for the header of the wave the samples go into.
 bool ConvertWaveFrames(const TWaveFormatEx& sourceFormat, std::size_t frames, const PcmSource& source,
-                       HeapBlock& dest, const TWaveFormatEx& destFormat);
+                       HeapBlock& dest, const TWaveFormatEx& destFormat, std::size_t headroom = 0);

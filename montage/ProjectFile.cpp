@@ -304,12 +304,9 @@ bool cutFromMemory(TWave& wave, const TWave& source, const ClipBytes& bytes, con
         wave.AdoptSamples(std::move(block), format, count);
         return true;
     }
-    const std::size_t frameBytes = format.nBlockAlign;
     HeapBlock converted;
-    if (!ConvertWaveFrames(
-            format, count / frameBytes,
-            [data, frameBytes](std::size_t first, std::size_t) { return data + first * frameBytes; },
-            converted, as))
+    if (!ConvertWaveFormat(format, data, static_cast<std::uint32_t>(count), converted, as,
+                           WaveHeaderSize(as)))
         return false;
     wave.AdoptConverted(std::move(converted), as);
     return true;

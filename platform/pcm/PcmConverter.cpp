@@ -143,14 +143,15 @@ void ConvertSameRateInto(const PcmLayout& from, const std::uint8_t* src, std::si
 }
 
 void ConvertSameRate(const PcmLayout& from, std::size_t frames, const PcmSource& source, const PcmLayout& to,
-                     HeapBlock& result)
+                     HeapBlock& result, std::size_t headroom)
 {
     // The frame count does not change, so the estimate is exact and nothing needs trimming.
     const std::size_t outFrameBytes = FrameBytes(to);
-    result.allocate(BytesFor(frames, outFrameBytes));
+    result.allocate(headroom + BytesFor(frames, outFrameBytes));
     for (std::size_t done = 0; done < frames;) {
         const std::size_t block = std::min(kBlockFrames, frames - done);
-        ConvertSameRateInto(from, source(done, block), block, to, result.data() + done * outFrameBytes);
+        ConvertSameRateInto(from, source(done, block), block, to,
+                            result.data() + headroom + done * outFrameBytes);
         done += block;
     }
 }
@@ -246,7 +247,7 @@ std::size_t ExpectedFrames(std::size_t frames, unsigned inRate, unsigned outRate
 }
 
 bool ConvertRate(const PcmLayout& from, std::size_t frames, const PcmSource& source, const PcmLayout& to,
-                 HeapBlock& result)
+                 HeapBlock& result, std::size_t headroom)
 {
     const unsigned resCh = std::min(from.channels, to.channels);
     const std::size_t outFrameBytes = FrameBytes(to);
@@ -266,14 +267,14 @@ bool ConvertRate(const PcmLayout& from, std::size_t frames, const PcmSource& sou
         return false;
 
     const std::size_t capacity = ExpectedFrames(frames, from.rate, to.rate) + kSpareFrames;
-    result.allocate(BytesFor(capacity, outFrameBytes));
+    result.allocate(headroom + BytesFor(capacity, outFrameBytes));
     std::vector<float> staged(kBlockFrames * resCh);
     std::vector<float> resampled(kBlockFrames * resCh);
     std::size_t written = 0;
 
     const auto emit = [&](std::size_t count) {
         count = std::min(count, capacity - written);
-        encode(resampled.data(), result.data() + written * outFrameBytes, count);
+        encode(resampled.data(), result.data() + headroom + written * outFrameBytes, count);
         written += count;
     };
 
@@ -310,7 +311,7 @@ bool ConvertRate(const PcmLayout& from, std::size_t frames, const PcmSource& sou
             break;
     }
 
-    result.resize(written * outFrameBytes);
+    result.resize(headroom + written * outFrameBytes);
     return true;
 }
 
@@ -335,17 +336,17 @@ bool ConvertPcm(const PcmLayout& from, const std::uint8_t* src, std::size_t srcS
 }
 
 bool ConvertPcmBlocks(const PcmLayout& from, std::size_t frames, const PcmSource& source, const PcmLayout& to,
-                      HeapBlock& out)
+                      HeapBlock& out, std::size_t headroom)
 {
     if (!IsSupportedPcm(from) || !IsSupportedPcm(to))
         return false;
     HeapBlock result;
-    if (frames > 0) {
-        if (from.rate == to.rate)
-            ConvertSameRate(from, frames, source, to, result);
-        else if (!ConvertRate(from, frames, source, to, result))
-            return false;
-    }
+    if (frames == 0)
+        result.allocate(headroom);
+    else if (from.rate == to.rate)
+        ConvertSameRate(from, frames, source, to, result, headroom);
+    else if (!ConvertRate(from, frames, source, to, result, headroom))
+        return false;
     out = std::move(result);
     return true;
 }

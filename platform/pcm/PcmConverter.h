@@ -30,9 +30,10 @@ bool ConvertPcm(const PcmLayout& from, const std::uint8_t* src, std::size_t srcS
 using PcmSource = std::function<const std::uint8_t*(std::size_t first, std::size_t count)>;
 
 // ConvertPcm over frames frames that need not all be in memory at once: the same bytes as ConvertPcm of
-// the whole, for a source that reads each block from a file as it is asked.
+// the whole, for a source that reads each block from a file as it is asked. With headroom, out starts with
+// that many bytes left free (for a header) before the bytes produced.
 bool ConvertPcmBlocks(const PcmLayout& from, std::size_t frames, const PcmSource& source, const PcmLayout& to,
-                      HeapBlock& out);
+                      HeapBlock& out, std::size_t headroom = 0);
 
 // The same-rate case into memory the caller provides: frames whole frames of src become as many frames of
 // the other layout at dst, exactly as ConvertPcm makes them. False, touching nothing, for an unsupported
