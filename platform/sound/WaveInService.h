@@ -20,23 +20,16 @@ struct WAVEINCAPS
     std::uint16_t wChannels = 0;
 };
 
-// An open input device. The service calls these only with a prepared header that is not queued.
-class WaveInDevice
+// An open input device.
+class WaveInDevice : public WaveDirectionDevice<MM_WIM_OPEN, MM_WIM_CLOSE, MM_WIM_DATA>
 {
 public:
-    virtual ~WaveInDevice() = default;
     // Queues an empty header (already marked WHDR_INQUEUE); once filled (or handed back by a reset):
     // set dwBytesRecorded, clear WHDR_INQUEUE, set WHDR_DONE, push MM_WIM_DATA with it.
     virtual MMRESULT AddBuffer(WAVEHDR* header) = 0;
     virtual MMRESULT Start() = 0;
     // Stops recording; the buffer being filled comes back with what it holds, the others stay queued.
     virtual MMRESULT Stop() = 0;
-    // Stops and hands every queued header back (MM_WIM_DATA each, in order); position 0.
-    virtual MMRESULT Reset() = 0;
-    virtual MMRESULT GetPosition(MMTIME& time) = 0;
-    // WAVERR_STILLPLAYING while headers are queued. Otherwise stops for good and pushes MM_WIM_CLOSE;
-    // the service then destroys the device.
-    virtual MMRESULT Close() = 0;
 };
 
 using WaveInBackend = WaveBackend<WaveInDevice, WAVEINCAPS>;

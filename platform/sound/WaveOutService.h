@@ -37,19 +37,15 @@ constexpr std::uint32_t WAVE_FORMAT_ALL = 0xFFF;
 
 constexpr int WAVE_MAPPER = -1;
 
-// An open output device. The service calls these only with a prepared header that is not queued.
-class WaveOutDevice
+// An open output device.
+class WaveOutDevice : public WaveDirectionDevice<MM_WOM_OPEN, MM_WOM_CLOSE, MM_WOM_DONE>
 {
 public:
-    virtual ~WaveOutDevice() = default;
     // Queues the header (already marked WHDR_INQUEUE); once played: clear WHDR_INQUEUE, set WHDR_DONE,
     // push MM_WOM_DONE with it.
     virtual MMRESULT Write(WAVEHDR* header) = 0;
     virtual MMRESULT Pause() = 0;
     virtual MMRESULT Restart() = 0;
-    // Stops at once and hands every queued header back (MM_WOM_DONE each, in order); position 0.
-    virtual MMRESULT Reset() = 0;
-    virtual MMRESULT GetPosition(MMTIME& time) = 0;
     // Volume: low word left, high word right, 0..0xFFFF each.
     virtual MMRESULT GetVolume(std::uint32_t& volume) = 0;
     virtual MMRESULT SetVolume(std::uint32_t volume) = 0;
@@ -58,9 +54,6 @@ public:
     virtual MMRESULT SetPitch(std::uint32_t) { return MMSYSERR_NOTSUPPORTED; }
     virtual MMRESULT GetPlaybackRate(std::uint32_t&) { return MMSYSERR_NOTSUPPORTED; }
     virtual MMRESULT SetPlaybackRate(std::uint32_t) { return MMSYSERR_NOTSUPPORTED; }
-    // WAVERR_STILLPLAYING while headers are queued. Otherwise stops for good and pushes MM_WOM_CLOSE;
-    // the service then destroys the device.
-    virtual MMRESULT Close() = 0;
 };
 
 using WaveOutBackend = WaveBackend<WaveOutDevice, WAVEOUTCAPS>;
