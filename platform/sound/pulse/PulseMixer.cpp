@@ -878,17 +878,10 @@ private:
     std::vector<PulseOperationPtr> m_requests;
 };
 
-class PulseMixerBackend final : public MixerBackend
+class PulseMixerBackend final : public PulseBackend<MixerBackend>
 {
 public:
-    explicit PulseMixerBackend(std::shared_ptr<PulseConnection> connection)
-        : m_connection(std::move(connection))
-    {
-    }
-
-    std::string Name() const override { return "PulseAudio"; }
-
-    unsigned GetNumDevs() override { return m_connection->Answers() ? 1 : 0; }
+    using PulseBackend::PulseBackend;
 
     MMRESULT GetDevCaps(unsigned mixerId, MIXERCAPS& caps) override
     {
@@ -903,20 +896,9 @@ public:
     {
         if (mixerId != 0)
             return MMSYSERR_BADDEVICEID;
-        auto opened = std::make_unique<PulseMixerDevice>(m_connection, std::move(notify));
-        MMRESULT result = MMSYSERR_NOERROR;
-        {
-            const MainloopLock lock(m_connection->Mainloop());
-            result = opened->Open();
-        }
-        if (result != MMSYSERR_NOERROR)
-            return result; // the device goes away here, with the lock released
-        device = std::move(opened);
-        return MMSYSERR_NOERROR;
+        return OpenPulseDevice(*m_connection, device,
+                               std::make_unique<PulseMixerDevice>(m_connection, std::move(notify)));
     }
-
-private:
-    std::shared_ptr<PulseConnection> m_connection;
 };
 
 } // namespace
