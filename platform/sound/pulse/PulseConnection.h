@@ -160,6 +160,11 @@ private:
 
     PulseConnection() = default;
 
+    template <const char* pa_server_info::*name> std::optional<std::string> ServerName();
+    template <typename Info>
+    std::optional<std::string> Description(
+        pa_operation* (*ask)(pa_context*, const char*, void (*)(pa_context*, const Info*, int, void*), void*),
+        const std::string& name, std::chrono::milliseconds timeout);
     bool Connecting() const;
     bool StartContext();
     void DropContext();
@@ -208,6 +213,12 @@ MMRESULT OpenPulseDevice(PulseConnection& connection, std::unique_ptr<Base>& dev
         return result;
     device = std::move(opened);
     return MMSYSERR_NOERROR;
+}
+
+// A backend (Made) on the connection; null without one.
+template <typename Made> std::shared_ptr<Made> MakePulseBackend(std::shared_ptr<PulseConnection> connection)
+{
+    return connection ? std::make_shared<Made>(std::move(connection)) : nullptr;
 }
 
 // What the sound server's backends (output, input, mixer) share: the connection, and one device while

@@ -200,31 +200,17 @@ const char* ControlName(Kind kind)
 }
 
 // Collectors for the replies to the requests below (userdata of the library's callbacks).
-struct SourceReply
+struct DeviceReply
 {
     bool found = false;
     DeviceState state;
 };
 
-void OnSourceReply(pa_context*, const pa_source_info* info, int eol, void* userdata)
+// Info: pa_source_info, pa_sink_info.
+template <typename Info> void OnDeviceReply(pa_context*, const Info* info, int eol, void* userdata)
 {
     if (eol == 0 && info) {
-        auto* reply = static_cast<SourceReply*>(userdata);
-        reply->found = true;
-        reply->state = StateOf(*info);
-    }
-}
-
-struct SinkReply
-{
-    bool found = false;
-    DeviceState state;
-};
-
-void OnSinkReply(pa_context*, const pa_sink_info* info, int eol, void* userdata)
-{
-    if (eol == 0 && info) {
-        auto* reply = static_cast<SinkReply*>(userdata);
+        auto* reply = static_cast<DeviceReply*>(userdata);
         reply->found = true;
         reply->state = StateOf(*info);
     }
@@ -561,19 +547,19 @@ private:
         if (!context)
             return MMSYSERR_NODRIVER;
         if (key == DestinationKey(kPlayback)) {
-            SinkReply reply;
-            if (!m_connection->Complete(
-                    pa_context_get_sink_info_by_name(context, kDefaultSink, &OnSinkReply, &reply),
-                    Left(deadline)))
+            DeviceReply reply;
+            if (!m_connection->Complete(pa_context_get_sink_info_by_name(
+                                            context, kDefaultSink, &OnDeviceReply<pa_sink_info>, &reply),
+                                        Left(deadline)))
                 return Unanswered();
             if (!reply.found)
                 return MMSYSERR_NODRIVER;
             state = std::move(reply.state);
             return MMSYSERR_NOERROR;
         }
-        SourceReply reply;
+        DeviceReply reply;
         if (!m_connection->Complete(
-                pa_context_get_source_info_by_index(context, key - 1, &OnSourceReply, &reply),
+                pa_context_get_source_info_by_index(context, key - 1, &OnDeviceReply<pa_source_info>, &reply),
                 Left(deadline)))
             return Unanswered();
         if (!reply.found)
@@ -905,8 +891,5 @@ public:
 
 std::shared_ptr<MixerBackend> CreatePulseMixerBackend()
 {
-    std::shared_ptr<PulseConnection> connection = SharedPulseConnection();
-    if (!connection)
-        return nullptr;
-    return std::make_shared<PulseMixerBackend>(std::move(connection));
+    return MakePulseBackend<PulseMixerBackend>(SharedPulseConnection());
 }

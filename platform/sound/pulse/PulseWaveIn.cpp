@@ -473,8 +473,5 @@ private:
 
 std::shared_ptr<WaveInBackend> CreatePulseWaveInBackend()
 {
-    std::shared_ptr<PulseConnection> connection = SharedPulseCaptureConnection();
-    if (!connection)
-        return nullptr;
-    return std::make_shared<PulseWaveInBackend>(std::move(connection));
+    return MakePulseBackend<PulseWaveInBackend>(SharedPulseCaptureConnection());
 }

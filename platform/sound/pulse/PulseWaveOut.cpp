@@ -653,8 +653,5 @@ private:
 
 std::shared_ptr<WaveOutBackend> CreatePulseWaveOutBackend()
 {
-    std::shared_ptr<PulseConnection> connection = SharedPulseConnection();
-    if (!connection)
-        return nullptr;
-    return std::make_shared<PulseWaveOutBackend>(std::move(connection));
+    return MakePulseBackend<PulseWaveOutBackend>(SharedPulseConnection());
 }
