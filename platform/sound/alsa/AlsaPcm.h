@@ -151,6 +151,15 @@ protected:
 
     virtual void Run() = 0;
 
+    // For the worker: drops what ALSA holds, ready to start again, with m_mutex released meanwhile.
+    static void DropAndPrepare(std::unique_lock<std::mutex>& lock, snd_pcm_t* pcm)
+    {
+        lock.unlock();
+        snd_pcm_drop(pcm);
+        snd_pcm_prepare(pcm);
+        lock.lock();
+    }
+
     PcmPtr m_pcm;
     const TWaveFormatEx m_format;
     NotificationQueue* const m_callback;

@@ -118,10 +118,7 @@ private:
             }
             if (!m_started && capturing) {
                 // Sound captured while stopped must not reach the next buffer.
-                lock.unlock();
-                snd_pcm_drop(pcm);
-                snd_pcm_prepare(pcm);
-                lock.lock();
+                DropAndPrepare(lock, pcm);
                 capturing = false;
                 failures = 0;
                 continue;

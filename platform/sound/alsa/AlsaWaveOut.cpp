@@ -125,10 +125,7 @@ private:
         std::unique_lock<std::mutex> lock(m_mutex);
         while (!m_stop) {
             if (m_dropPending) {
-                lock.unlock();
-                snd_pcm_drop(pcm);
-                snd_pcm_prepare(pcm);
-                lock.lock();
+                DropAndPrepare(lock, pcm);
                 m_dropPending = false;
                 m_framesWritten = 0;
                 held = Held::None;

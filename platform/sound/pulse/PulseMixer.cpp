@@ -12,6 +12,7 @@
 #include <optional>
 #include <pulse/pulseaudio.h>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -144,31 +145,25 @@ std::uint32_t ComponentTypeOf(const pa_source_info& info)
     return MIXERLINE_COMPONENTTYPE_SRC_UNDEFINED;
 }
 
-DeviceState StateOf(const pa_source_info& info)
+std::uint32_t ComponentTypeOf(const pa_sink_info&)
+{
+    return MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
+}
+
+// What the mixer keeps of a source or a sink (Info: pa_source_info, pa_sink_info).
+template <typename Info> DeviceState StateOf(const Info& info)
 {
     DeviceState s;
     s.index = info.index;
     s.name = info.name ? info.name : "";
-    // As the desktop's sound settings name it; a source without a description by its name.
+    // As the desktop's sound settings name it; a device without a description by its name.
     s.description = info.description && *info.description ? info.description : s.name;
     s.componentType = ComponentTypeOf(info);
     s.channels = std::max<std::uint32_t>(info.channel_map.channels, 1);
     s.volume = info.volume;
     s.mute = info.mute != 0;
-    s.monitor = info.monitor_of_sink != PA_INVALID_INDEX;
-    return s;
-}
-
-DeviceState StateOf(const pa_sink_info& info)
-{
-    DeviceState s;
-    s.index = info.index;
-    s.name = info.name ? info.name : "";
-    s.description = info.description && *info.description ? info.description : s.name;
-    s.componentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
-    s.channels = std::max<std::uint32_t>(info.channel_map.channels, 1);
-    s.volume = info.volume;
-    s.mute = info.mute != 0;
+    if constexpr (std::is_same_v<Info, pa_source_info>)
+        s.monitor = info.monitor_of_sink != PA_INVALID_INDEX;
     return s;
 }
 
