@@ -453,3 +453,26 @@ bool PulseConnection::Answers()
     const MainloopLock lock(Mainloop());
     return EnsureReady();
 }
+
+void ReleasePulseStream(PulseConnection& connection, PulseStreamPtr& owned, PulseContextPtr& context,
+                        std::chrono::milliseconds timeout)
+{
+    if (!owned)
+        return;
+    pa_stream* stream = owned.get();
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(
+        stream,
+        [](pa_stream*, void* mainloop) {
+            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+        },
+        connection.Mainloop());
+    connection.WaitUntil([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }, timeout);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    if (pa_stream_get_state(stream) == PA_STREAM_READY)
+        pa_stream_disconnect(stream);
+    owned.reset();
+    context.reset();
+}

@@ -215,6 +215,12 @@ MMRESULT OpenPulseDevice(PulseConnection& connection, std::unique_ptr<Base>& dev
     return MMSYSERR_NOERROR;
 }
 
+// Lets go of a device's stream and of the context it belongs to: no callback of it runs any more. A stream
+// the server has not confirmed yet cannot be disconnected, and left alone it would stay on the server until
+// the program exits: it is waited for, up to timeout. With the mainloop locked.
+void ReleasePulseStream(PulseConnection& connection, PulseStreamPtr& stream, PulseContextPtr& context,
+                        std::chrono::milliseconds timeout);
+
 // A backend (Made) on the connection; null without one.
 template <typename Made> std::shared_ptr<Made> MakePulseBackend(std::shared_ptr<PulseConnection> connection)
 {

@@ -322,10 +322,7 @@ public:
         }
 
         const MainloopLock lock(m_connection->Mainloop());
-        const Clock::time_point deadline = Clock::now() + PulseConnection::kReplyTimeout;
-        if (!m_connection->EnsureReady())
-            return MMSYSERR_NODRIVER;
-        if (const MMRESULT r = ReadLines(deadline))
+        if (const MMRESULT r = ReadLinesNow())
             return r;
 
         if (key >= kDestinationKey) {
@@ -353,10 +350,7 @@ public:
             return MIXERR_INVALLINE;
 
         const MainloopLock lock(m_connection->Mainloop());
-        const Clock::time_point deadline = Clock::now() + PulseConnection::kReplyTimeout;
-        if (!m_connection->EnsureReady())
-            return MMSYSERR_NODRIVER;
-        if (const MMRESULT r = ReadLines(deadline))
+        if (const MMRESULT r = ReadLinesNow())
             return r;
         std::size_t position = 0;
         if (key < kDestinationKey && !FindLine(key - 1, position))
@@ -483,6 +477,15 @@ private:
             return false;
         position = static_cast<std::size_t>(found - m_lines.begin());
         return true;
+    }
+
+    // With the lock held: the source lines, for a call that needs nothing else from the server.
+    MMRESULT ReadLinesNow()
+    {
+        const Clock::time_point deadline = Clock::now() + PulseConnection::kReplyTimeout;
+        if (!m_connection->EnsureReady())
+            return MMSYSERR_NODRIVER;
+        return ReadLines(deadline);
     }
 
     // With the lock held: the list of source lines, asked again when the sources changed.

@@ -252,25 +252,8 @@ private:
         m_carryAt = 0;
         m_started = false;
         m_accepting = false;
-        if (!m_stream)
-            return;
-        pa_stream* stream = m_stream.get();
-        pa_stream_set_read_callback(stream, nullptr, nullptr);
-        pa_stream_set_state_callback(
-            stream,
-            [](pa_stream*, void* mainloop) {
-                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
-            },
-            m_connection->Mainloop());
-        // A stream the server has not confirmed yet cannot be disconnected, and left alone it would
-        // stay on the server until the program exits.
-        m_connection->WaitUntil([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; },
-                                Left(deadline));
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        if (pa_stream_get_state(stream) == PA_STREAM_READY)
-            pa_stream_disconnect(stream);
-        m_stream.reset();
-        m_streamContext.reset();
+        if (m_stream)
+            ReleasePulseStream(*m_connection, m_stream, m_streamContext, Left(deadline));
     }
 
     // Stops the stream and drops what it holds: the next start begins with fresh sound.

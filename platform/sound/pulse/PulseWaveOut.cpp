@@ -323,26 +323,8 @@ private:
     {
         StopProgress();
         m_volumeRequest.reset();
-        if (!m_stream)
-            return;
-        pa_stream* stream = m_stream.get();
-        pa_stream_set_write_callback(stream, nullptr, nullptr);
-        pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
-        pa_stream_set_state_callback(
-            stream,
-            [](pa_stream*, void* mainloop) {
-                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
-            },
-            m_connection->Mainloop());
-        // A stream the server has not confirmed yet cannot be disconnected, and left alone it would
-        // stay on the server until the program exits (a Reset just after another does this).
-        m_connection->WaitUntil([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; },
-                                kReplyTimeout);
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        if (pa_stream_get_state(stream) == PA_STREAM_READY)
-            pa_stream_disconnect(stream);
-        m_stream.reset();
-        m_streamContext.reset();
+        // A Reset just after another drops a stream the server has not confirmed yet.
+        ReleasePulseStream(*m_connection, m_stream, m_streamContext, kReplyTimeout);
     }
 
     void ApplyVolume()
