@@ -1,8 +1,11 @@
-// How the ALSA and virtual mixers number their lines and controls: a line by its destination and source
-// (-1 for the destination's own line), a control by its line and its index on that line.
+// How the ALSA and virtual mixers number and describe their lines and controls: a line by its destination
+// and source (-1 for the destination's own line), a control by its line and its index on that line.
 #pragma once
 
+#include "platform/sound/MixerService.h"
+
 #include <cstdint>
+#include <string>
 
 // Line identifiers have the top bit set, control identifiers never: the two cannot be mistaken.
 constexpr std::uint32_t kMixerLineBit = 0x80000000U;
@@ -49,4 +52,40 @@ inline bool DecodeMixerControl(std::uint32_t id, MixerControlPlace& place)
     place.line.source = static_cast<int>((id >> 8) & 0xFFF) - 1;
     place.control = (id & 0xFF) - 1;
     return true;
+}
+
+// The line a mixerGetLineInfo request names (flags: MIXER_GETLINEINFOF_*); whether it exists is the
+// mixer's to say.
+inline MMRESULT RequestedMixerLine(const MIXERLINE& info, std::uint32_t flags, MixerLinePlace& place)
+{
+    switch (flags) {
+    case MIXER_GETLINEINFOF_DESTINATION:
+        place = {info.dwDestination, -1};
+        return MMSYSERR_NOERROR;
+    case MIXER_GETLINEINFOF_SOURCE:
+        if (info.dwSource > kMixerMaxSources)
+            return MIXERR_INVALLINE;
+        place = {info.dwDestination, static_cast<int>(info.dwSource)};
+        return MMSYSERR_NOERROR;
+    case MIXER_GETLINEINFOF_LINEID:
+        return DecodeMixerLine(info.dwLineID, place) ? MMSYSERR_NOERROR : MIXERR_INVALLINE;
+    default:
+        return MMSYSERR_INVALFLAG;
+    }
+}
+
+// Fills the answer to mixerGetLineInfo for the line at place (one channel, always active).
+inline void DescribeMixerLine(MIXERLINE& info, const MixerLinePlace& place, std::uint32_t componentType,
+                              std::uint32_t connections, std::uint32_t controls, const std::string& name)
+{
+    info.dwDestination = place.destination;
+    info.dwSource = place.source < 0 ? 0 : static_cast<std::uint32_t>(place.source);
+    info.dwLineID = MixerLineId(place.destination, place.source);
+    info.fdwLine = MIXERLINE_LINEF_ACTIVE | (place.source < 0 ? 0 : MIXERLINE_LINEF_SOURCE);
+    info.dwComponentType = componentType;
+    info.cChannels = 1;
+    info.cConnections = connections;
+    info.cControls = controls;
+    info.szShortName = MixerNameField(name, 16);
+    info.szName = MixerNameField(name, 64);
 }

@@ -34,23 +34,9 @@ public:
 
 using WaveInBackend = WaveBackend<WaveInDevice, WAVEINCAPS>;
 
-// The backend the program records with: chosen once, at first use, like the output's. Tests install another.
-WaveInBackend& CurrentWaveInBackend();
-void SetCurrentWaveInBackend(std::shared_ptr<WaveInBackend> backend);
-
-using HWAVEIN = std::uintptr_t;
-
-unsigned waveInGetNumDevs();
-MMRESULT waveInGetDevCaps(int deviceId, WAVEINCAPS& caps);
-// With WAVE_FORMAT_QUERY only asks; otherwise opens.
-MMRESULT waveInOpen(HWAVEIN* handle, int deviceId, const TWaveFormatEx* format, NotificationQueue* callback,
-                    std::uint32_t flags);
-MMRESULT waveInClose(HWAVEIN handle);
-MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR* header);
-MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR* header);
+// The functions of both directions (WaveService.h), then the input's own; its backend is chosen like
+// the output's.
+SONALTO_WAVE_SERVICE_DECLARATIONS(In, HWAVEIN, WAVEINCAPS)
 MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR* header);
 MMRESULT waveInStart(HWAVEIN handle);
 MMRESULT waveInStop(HWAVEIN handle);
-MMRESULT waveInReset(HWAVEIN handle);
-MMRESULT waveInGetPosition(HWAVEIN handle, MMTIME& time);
-MMRESULT waveInGetErrorText(MMRESULT code, std::string& text);

@@ -58,32 +58,14 @@ public:
 
 using WaveOutBackend = WaveBackend<WaveOutDevice, WAVEOUTCAPS>;
 
-// The backend the program uses: chosen once, at first use, by probing (a sound server, else ALSA).
-// Tests install another (the virtual one) before any device is opened.
-WaveOutBackend& CurrentWaveOutBackend();
-void SetCurrentWaveOutBackend(std::shared_ptr<WaveOutBackend> backend);
-
-// Handles are numbers, never pointers: a call with a closed handle gets MMSYSERR_INVALHANDLE.
-using HWAVEOUT = std::uintptr_t;
-
-unsigned waveOutGetNumDevs();
-MMRESULT waveOutGetDevCaps(int deviceId, WAVEOUTCAPS& caps);
-// With WAVE_FORMAT_QUERY only asks (handle and callback unused); otherwise opens.
-MMRESULT waveOutOpen(HWAVEOUT* handle, int deviceId, const TWaveFormatEx* format, NotificationQueue* callback,
-                     std::uint32_t flags);
-MMRESULT waveOutClose(HWAVEOUT handle);
-MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header);
-MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header);
+// The functions of both directions (WaveService.h), then the output's own.
+SONALTO_WAVE_SERVICE_DECLARATIONS(Out, HWAVEOUT, WAVEOUTCAPS)
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header);
 MMRESULT waveOutPause(HWAVEOUT handle);
 MMRESULT waveOutRestart(HWAVEOUT handle);
-MMRESULT waveOutReset(HWAVEOUT handle);
-MMRESULT waveOutGetPosition(HWAVEOUT handle, MMTIME& time);
 MMRESULT waveOutGetVolume(HWAVEOUT handle, std::uint32_t& volume);
 MMRESULT waveOutSetVolume(HWAVEOUT handle, std::uint32_t volume);
 MMRESULT waveOutGetPitch(HWAVEOUT handle, std::uint32_t& pitch);
 MMRESULT waveOutSetPitch(HWAVEOUT handle, std::uint32_t pitch);
 MMRESULT waveOutGetPlaybackRate(HWAVEOUT handle, std::uint32_t& rate);
 MMRESULT waveOutSetPlaybackRate(HWAVEOUT handle, std::uint32_t rate);
-// The French text of a code into text; MMSYSERR_BADERRNUM-like failure (non-zero) for an unknown code.
-MMRESULT waveOutGetErrorText(MMRESULT code, std::string& text);

@@ -220,47 +220,22 @@ public:
 
     MMRESULT GetLineInfo(MIXERLINE& info, std::uint32_t flags) override
     {
-        unsigned destination = 0;
-        int source = -1;
-        switch (flags) {
-        case MIXER_GETLINEINFOF_DESTINATION:
-            destination = info.dwDestination;
-            break;
-        case MIXER_GETLINEINFOF_SOURCE:
-            destination = info.dwDestination;
-            if (info.dwSource > kMixerMaxSources)
-                return MIXERR_INVALLINE;
-            source = static_cast<int>(info.dwSource);
-            break;
-        case MIXER_GETLINEINFOF_LINEID: {
-            MixerLinePlace place;
-            if (!DecodeMixerLine(info.dwLineID, place))
-                return MIXERR_INVALLINE;
-            destination = place.destination;
-            source = place.source;
-            break;
-        }
-        default:
-            return MMSYSERR_INVALFLAG;
-        }
+        MixerLinePlace place;
+        if (const MMRESULT r = RequestedMixerLine(info, flags, place))
+            return r;
+        const auto [destination, source] = place;
         const AlsaLine* line = lineAt(destination, source);
         if (!line)
             return MIXERR_INVALLINE;
-        info.dwDestination = destination;
-        info.dwSource = source < 0 ? 0 : static_cast<std::uint32_t>(source);
-        info.dwLineID = MixerLineId(destination, source);
-        info.fdwLine = MIXERLINE_LINEF_ACTIVE | (source < 0 ? 0 : MIXERLINE_LINEF_SOURCE);
-        info.dwComponentType = line->componentType;
-        info.cChannels = 1;
-        info.cConnections = source < 0 && destination == RecordingDestination
-                                ? static_cast<std::uint32_t>(m_sources.size())
-                                : 0;
-        info.cControls = 0;
+        std::uint32_t controls = 0;
         for (const Kind kind : {VolumeKind, MuteKind, SelectKind})
             if (hasControl(destination, source, kind))
-                ++info.cControls;
-        info.szShortName = MixerNameField(line->name, 16);
-        info.szName = MixerNameField(line->name, 64);
+                ++controls;
+        DescribeMixerLine(info, place, line->componentType,
+                          source < 0 && destination == RecordingDestination
+                              ? static_cast<std::uint32_t>(m_sources.size())
+                              : 0,
+                          controls, line->name);
         return MMSYSERR_NOERROR;
     }
 

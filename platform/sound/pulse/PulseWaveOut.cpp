@@ -6,11 +6,9 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <pulse/pulseaudio.h>
-#include <string>
 #include <vector>
 
 // Threads: the shared connection's mainloop (PulseConnection.h) runs every callback of the context, the

@@ -204,36 +204,15 @@ public:
         if (!device)
             return MMSYSERR_NODRIVER;
         MixerLinePlace place;
-        switch (flags) {
-        case MIXER_GETLINEINFOF_DESTINATION:
-            place = {info.dwDestination, -1};
-            break;
-        case MIXER_GETLINEINFOF_SOURCE:
-            if (info.dwSource > kMixerMaxSources)
-                return MIXERR_INVALLINE;
-            place = {info.dwDestination, static_cast<int>(info.dwSource)};
-            break;
-        case MIXER_GETLINEINFOF_LINEID:
-            if (!DecodeMixerLine(info.dwLineID, place))
-                return MIXERR_INVALLINE;
-            break;
-        default:
-            return MMSYSERR_INVALFLAG;
-        }
+        if (const MMRESULT r = RequestedMixerLine(info, flags, place))
+            return r;
         const Line* line = findLine(*device, place.destination, place.source);
         if (!line)
             return MIXERR_INVALLINE;
         const auto& destination = device->destinations[place.destination];
-        info.dwDestination = place.destination;
-        info.dwSource = place.source < 0 ? 0 : static_cast<std::uint32_t>(place.source);
-        info.dwLineID = MixerLineId(place.destination, place.source);
-        info.fdwLine = MIXERLINE_LINEF_ACTIVE | (place.source < 0 ? 0 : MIXERLINE_LINEF_SOURCE);
-        info.dwComponentType = line->componentType;
-        info.cChannels = 1;
-        info.cConnections = place.source < 0 ? static_cast<std::uint32_t>(destination.sources.size()) : 0;
-        info.cControls = static_cast<std::uint32_t>(line->controls.size());
-        info.szShortName = MixerNameField(line->name, 16);
-        info.szName = MixerNameField(line->name, 64);
+        DescribeMixerLine(info, place, line->componentType,
+                          place.source < 0 ? static_cast<std::uint32_t>(destination.sources.size()) : 0,
+                          static_cast<std::uint32_t>(line->controls.size()), line->name);
         return MMSYSERR_NOERROR;
     }
 
