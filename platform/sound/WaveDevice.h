@@ -156,3 +156,8 @@ MMRESULT PrepareHeader(bool deviceOpen, WAVEHDR* header);
 MMRESULT UnprepareHeader(bool deviceOpen, WAVEHDR* header);
 // Marks a header queued, after checking it may be; the caller hands it to the device.
 MMRESULT QueueHeader(WAVEHDR* header);
+// Marks a header the device is done with (played, filled or handed back); the device notifies it after.
+inline void MarkHeaderDone(WAVEHDR* header)
+{
+    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+}

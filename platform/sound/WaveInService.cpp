@@ -21,54 +21,9 @@ std::shared_ptr<WaveInBackend> ProbeWaveInBackend()
     return none;
 }
 
-WaveService<WaveInBackend>& service()
-{
-    static WaveService<WaveInBackend> s(ProbeWaveInBackend);
-    return s;
-}
-
 } // namespace
 
-WaveInBackend& CurrentWaveInBackend()
-{
-    return service().Backends().Current();
-}
-
-void SetCurrentWaveInBackend(std::shared_ptr<WaveInBackend> current)
-{
-    service().Backends().Set(std::move(current));
-}
-
-unsigned waveInGetNumDevs()
-{
-    return CurrentWaveInBackend().GetNumDevs();
-}
-
-MMRESULT waveInGetDevCaps(int deviceId, WAVEINCAPS& caps)
-{
-    return CurrentWaveInBackend().GetDevCaps(deviceId, caps);
-}
-
-MMRESULT waveInOpen(HWAVEIN* handle, int deviceId, const TWaveFormatEx* format, NotificationQueue* callback,
-                    std::uint32_t flags)
-{
-    return service().Open(handle, deviceId, format, callback, flags);
-}
-
-MMRESULT waveInClose(HWAVEIN handle)
-{
-    return service().Close(handle);
-}
-
-MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR* header)
-{
-    return service().Prepare(handle, header);
-}
-
-MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR* header)
-{
-    return service().Unprepare(handle, header);
-}
+SONALTO_WAVE_SERVICE_FUNCTIONS(In, HWAVEIN, WAVEINCAPS, ProbeWaveInBackend)
 
 MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR* header)
 {
@@ -78,19 +33,5 @@ MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR* header)
     });
 }
 
-#define SONALTO_FORWARD(call, expression)                                                                    \
-    MMRESULT call                                                                                            \
-    {                                                                                                        \
-        return service().Forward(handle, [&](WaveInDevice& d) { return d.expression; });                     \
-    }
-
-SONALTO_FORWARD(waveInStart(HWAVEIN handle), Start())
-SONALTO_FORWARD(waveInStop(HWAVEIN handle), Stop())
-SONALTO_FORWARD(waveInReset(HWAVEIN handle), Reset())
-SONALTO_FORWARD(waveInGetPosition(HWAVEIN handle, MMTIME& time), GetPosition(time))
-#undef SONALTO_FORWARD
-
-MMRESULT waveInGetErrorText(MMRESULT code, std::string& text)
-{
-    return WaveGetErrorText(code, text);
-}
+SONALTO_WAVE_FORWARD(WaveInDevice, waveInStart(HWAVEIN handle), Start())
+SONALTO_WAVE_FORWARD(WaveInDevice, waveInStop(HWAVEIN handle), Stop())

@@ -20,44 +20,23 @@ struct WAVEINCAPS
     std::uint16_t wChannels = 0;
 };
 
-// An open input device. The service calls these only with a prepared header that is not queued.
-class WaveInDevice
+// An open input device.
+class WaveInDevice : public WaveDirectionDevice<MM_WIM_OPEN, MM_WIM_CLOSE, MM_WIM_DATA>
 {
 public:
-    virtual ~WaveInDevice() = default;
     // Queues an empty header (already marked WHDR_INQUEUE); once filled (or handed back by a reset):
     // set dwBytesRecorded, clear WHDR_INQUEUE, set WHDR_DONE, push MM_WIM_DATA with it.
     virtual MMRESULT AddBuffer(WAVEHDR* header) = 0;
     virtual MMRESULT Start() = 0;
     // Stops recording; the buffer being filled comes back with what it holds, the others stay queued.
     virtual MMRESULT Stop() = 0;
-    // Stops and hands every queued header back (MM_WIM_DATA each, in order); position 0.
-    virtual MMRESULT Reset() = 0;
-    virtual MMRESULT GetPosition(MMTIME& time) = 0;
-    // WAVERR_STILLPLAYING while headers are queued. Otherwise stops for good and pushes MM_WIM_CLOSE;
-    // the service then destroys the device.
-    virtual MMRESULT Close() = 0;
 };
 
 using WaveInBackend = WaveBackend<WaveInDevice, WAVEINCAPS>;
 
-// The backend the program records with: chosen once, at first use, like the output's. Tests install another.
-WaveInBackend& CurrentWaveInBackend();
-void SetCurrentWaveInBackend(std::shared_ptr<WaveInBackend> backend);
-
-using HWAVEIN = std::uintptr_t;
-
-unsigned waveInGetNumDevs();
-MMRESULT waveInGetDevCaps(int deviceId, WAVEINCAPS& caps);
-// With WAVE_FORMAT_QUERY only asks; otherwise opens.
-MMRESULT waveInOpen(HWAVEIN* handle, int deviceId, const TWaveFormatEx* format, NotificationQueue* callback,
-                    std::uint32_t flags);
-MMRESULT waveInClose(HWAVEIN handle);
-MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR* header);
-MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR* header);
+// The functions of both directions (WaveService.h), then the input's own; its backend is chosen like
+// the output's.
+SONALTO_WAVE_SERVICE_DECLARATIONS(In, HWAVEIN, WAVEINCAPS)
 MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR* header);
 MMRESULT waveInStart(HWAVEIN handle);
 MMRESULT waveInStop(HWAVEIN handle);
-MMRESULT waveInReset(HWAVEIN handle);
-MMRESULT waveInGetPosition(HWAVEIN handle, MMTIME& time);
-MMRESULT waveInGetErrorText(MMRESULT code, std::string& text);

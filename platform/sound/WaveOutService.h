@@ -37,19 +37,15 @@ constexpr std::uint32_t WAVE_FORMAT_ALL = 0xFFF;
 
 constexpr int WAVE_MAPPER = -1;
 
-// An open output device. The service calls these only with a prepared header that is not queued.
-class WaveOutDevice
+// An open output device.
+class WaveOutDevice : public WaveDirectionDevice<MM_WOM_OPEN, MM_WOM_CLOSE, MM_WOM_DONE>
 {
 public:
-    virtual ~WaveOutDevice() = default;
     // Queues the header (already marked WHDR_INQUEUE); once played: clear WHDR_INQUEUE, set WHDR_DONE,
     // push MM_WOM_DONE with it.
     virtual MMRESULT Write(WAVEHDR* header) = 0;
     virtual MMRESULT Pause() = 0;
     virtual MMRESULT Restart() = 0;
-    // Stops at once and hands every queued header back (MM_WOM_DONE each, in order); position 0.
-    virtual MMRESULT Reset() = 0;
-    virtual MMRESULT GetPosition(MMTIME& time) = 0;
     // Volume: low word left, high word right, 0..0xFFFF each.
     virtual MMRESULT GetVolume(std::uint32_t& volume) = 0;
     virtual MMRESULT SetVolume(std::uint32_t volume) = 0;
@@ -58,39 +54,18 @@ public:
     virtual MMRESULT SetPitch(std::uint32_t) { return MMSYSERR_NOTSUPPORTED; }
     virtual MMRESULT GetPlaybackRate(std::uint32_t&) { return MMSYSERR_NOTSUPPORTED; }
     virtual MMRESULT SetPlaybackRate(std::uint32_t) { return MMSYSERR_NOTSUPPORTED; }
-    // WAVERR_STILLPLAYING while headers are queued. Otherwise stops for good and pushes MM_WOM_CLOSE;
-    // the service then destroys the device.
-    virtual MMRESULT Close() = 0;
 };
 
 using WaveOutBackend = WaveBackend<WaveOutDevice, WAVEOUTCAPS>;
 
-// The backend the program uses: chosen once, at first use, by probing (a sound server, else ALSA).
-// Tests install another (the virtual one) before any device is opened.
-WaveOutBackend& CurrentWaveOutBackend();
-void SetCurrentWaveOutBackend(std::shared_ptr<WaveOutBackend> backend);
-
-// Handles are numbers, never pointers: a call with a closed handle gets MMSYSERR_INVALHANDLE.
-using HWAVEOUT = std::uintptr_t;
-
-unsigned waveOutGetNumDevs();
-MMRESULT waveOutGetDevCaps(int deviceId, WAVEOUTCAPS& caps);
-// With WAVE_FORMAT_QUERY only asks (handle and callback unused); otherwise opens.
-MMRESULT waveOutOpen(HWAVEOUT* handle, int deviceId, const TWaveFormatEx* format, NotificationQueue* callback,
-                     std::uint32_t flags);
-MMRESULT waveOutClose(HWAVEOUT handle);
-MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header);
-MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header);
+// The functions of both directions (WaveService.h), then the output's own.
+SONALTO_WAVE_SERVICE_DECLARATIONS(Out, HWAVEOUT, WAVEOUTCAPS)
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header);
 MMRESULT waveOutPause(HWAVEOUT handle);
 MMRESULT waveOutRestart(HWAVEOUT handle);
-MMRESULT waveOutReset(HWAVEOUT handle);
-MMRESULT waveOutGetPosition(HWAVEOUT handle, MMTIME& time);
 MMRESULT waveOutGetVolume(HWAVEOUT handle, std::uint32_t& volume);
 MMRESULT waveOutSetVolume(HWAVEOUT handle, std::uint32_t volume);
 MMRESULT waveOutGetPitch(HWAVEOUT handle, std::uint32_t& pitch);
 MMRESULT waveOutSetPitch(HWAVEOUT handle, std::uint32_t pitch);
 MMRESULT waveOutGetPlaybackRate(HWAVEOUT handle, std::uint32_t& rate);
 MMRESULT waveOutSetPlaybackRate(HWAVEOUT handle, std::uint32_t rate);
-// The French text of a code into text; MMSYSERR_BADERRNUM-like failure (non-zero) for an unknown code.
-MMRESULT waveOutGetErrorText(MMRESULT code, std::string& text);

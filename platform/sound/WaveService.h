@@ -17,11 +17,32 @@
 constexpr std::uint32_t WAVE_FORMAT_QUERY = 0x0001;
 constexpr std::uint32_t CALLBACK_WINDOW = 0x00010000;
 
+// What an open device answers in either direction, and the messages its notifications carry there. The
+// service calls a device only with a prepared header that is not queued.
+template <std::uint32_t OpenMessage, std::uint32_t CloseMessage, std::uint32_t DoneMessage>
+class WaveDirectionDevice
+{
+public:
+    static constexpr std::uint32_t kOpenMessage = OpenMessage;
+    static constexpr std::uint32_t kCloseMessage = CloseMessage;
+    // A header handed back, played (output) or filled (input).
+    static constexpr std::uint32_t kDoneMessage = DoneMessage;
+
+    virtual ~WaveDirectionDevice() = default;
+    // Stops and hands every queued header back (kDoneMessage each, in order); position 0.
+    virtual MMRESULT Reset() = 0;
+    virtual MMRESULT GetPosition(MMTIME& time) = 0;
+    // WAVERR_STILLPLAYING while headers are queued. Otherwise stops for good and pushes kCloseMessage;
+    // the service then destroys the device.
+    virtual MMRESULT Close() = 0;
+};
+
 // The backends of one direction: Device is that direction's open device, Caps its capabilities record.
 template <typename Device, typename Caps> class WaveBackend
 {
 public:
     using DeviceType = Device;
+    using CapsType = Caps;
     virtual ~WaveBackend() = default;
     virtual std::string Name() const = 0;
     virtual unsigned GetNumDevs() = 0;
@@ -44,6 +65,12 @@ public:
     explicit WaveService(typename ServiceBackend<Backend>::Probe probe) : m_backend(probe) {}
 
     ServiceBackend<Backend>& Backends() { return m_backend; }
+
+    unsigned GetNumDevs() { return m_backend.Current().GetNumDevs(); }
+    MMRESULT GetDevCaps(int deviceId, typename Backend::CapsType& caps)
+    {
+        return m_backend.Current().GetDevCaps(deviceId, caps);
+    }
 
     // With WAVE_FORMAT_QUERY only asks (handle and callback unused); otherwise opens.
     MMRESULT Open(std::uintptr_t* handle, int deviceId, const TWaveFormatEx* format,
@@ -114,3 +141,88 @@ private:
 
 // The French text of a code into text; non-zero for an unknown code.
 MMRESULT WaveGetErrorText(MMRESULT code, std::string& text);
+
+// The functions of a direction's service (Direction: Out, In) that are the same for both, declared in
+// the direction's header:
+// - Current<...>Backend: the backend the program uses, chosen once, at first use, by probing (a sound
+//   server, else ALSA); SetCurrent<...>Backend: another (tests install the virtual one before any device
+//   is opened).
+// - <...>Open: with WAVE_FORMAT_QUERY only asks (handle and callback unused); otherwise opens.
+// - <...>GetErrorText: the French text of a code; non-zero for an unknown code.
+// Handles are numbers, never pointers: a call with a closed handle gets MMSYSERR_INVALHANDLE.
+#define SONALTO_WAVE_SERVICE_DECLARATIONS(Direction, Handle, Caps)                                           \
+    using Handle = std::uintptr_t;                                                                           \
+    Wave##Direction##Backend& CurrentWave##Direction##Backend();                                             \
+    void SetCurrentWave##Direction##Backend(std::shared_ptr<Wave##Direction##Backend> backend);              \
+    unsigned wave##Direction##GetNumDevs();                                                                  \
+    MMRESULT wave##Direction##GetDevCaps(int deviceId, Caps& caps);                                          \
+    MMRESULT wave##Direction##Open(Handle* handle, int deviceId, const TWaveFormatEx* format,                \
+                                   NotificationQueue* callback, std::uint32_t flags);                        \
+    MMRESULT wave##Direction##Close(Handle handle);                                                          \
+    MMRESULT wave##Direction##PrepareHeader(Handle handle, WAVEHDR* header);                                 \
+    MMRESULT wave##Direction##UnprepareHeader(Handle handle, WAVEHDR* header);                               \
+    MMRESULT wave##Direction##Reset(Handle handle);                                                          \
+    MMRESULT wave##Direction##GetPosition(Handle handle, MMTIME& time);                                      \
+    MMRESULT wave##Direction##GetErrorText(MMRESULT code, std::string& text);
+
+// Their definitions, over the service that probe chooses the backend of.
+#define SONALTO_WAVE_SERVICE_FUNCTIONS(Direction, Handle, Caps, probe)                                       \
+    namespace {                                                                                              \
+    WaveService<Wave##Direction##Backend>& service()                                                         \
+    {                                                                                                        \
+        static WaveService<Wave##Direction##Backend> s(probe);                                               \
+        return s;                                                                                            \
+    }                                                                                                        \
+    }                                                                                                        \
+    Wave##Direction##Backend& CurrentWave##Direction##Backend()                                              \
+    {                                                                                                        \
+        return service().Backends().Current();                                                               \
+    }                                                                                                        \
+    void SetCurrentWave##Direction##Backend(std::shared_ptr<Wave##Direction##Backend> current)               \
+    {                                                                                                        \
+        service().Backends().Set(std::move(current));                                                        \
+    }                                                                                                        \
+    unsigned wave##Direction##GetNumDevs()                                                                   \
+    {                                                                                                        \
+        return service().GetNumDevs();                                                                       \
+    }                                                                                                        \
+    MMRESULT wave##Direction##GetDevCaps(int deviceId, Caps& caps)                                           \
+    {                                                                                                        \
+        return service().GetDevCaps(deviceId, caps);                                                         \
+    }                                                                                                        \
+    MMRESULT wave##Direction##Open(Handle* handle, int deviceId, const TWaveFormatEx* format,                \
+                                   NotificationQueue* callback, std::uint32_t flags)                         \
+    {                                                                                                        \
+        return service().Open(handle, deviceId, format, callback, flags);                                    \
+    }                                                                                                        \
+    MMRESULT wave##Direction##Close(Handle handle)                                                           \
+    {                                                                                                        \
+        return service().Close(handle);                                                                      \
+    }                                                                                                        \
+    MMRESULT wave##Direction##PrepareHeader(Handle handle, WAVEHDR* header)                                  \
+    {                                                                                                        \
+        return service().Prepare(handle, header);                                                            \
+    }                                                                                                        \
+    MMRESULT wave##Direction##UnprepareHeader(Handle handle, WAVEHDR* header)                                \
+    {                                                                                                        \
+        return service().Unprepare(handle, header);                                                          \
+    }                                                                                                        \
+    MMRESULT wave##Direction##Reset(Handle handle)                                                           \
+    {                                                                                                        \
+        return service().Forward(handle, [](auto& d) { return d.Reset(); });                                 \
+    }                                                                                                        \
+    MMRESULT wave##Direction##GetPosition(Handle handle, MMTIME& time)                                       \
+    {                                                                                                        \
+        return service().Forward(handle, [&](auto& d) { return d.GetPosition(time); });                      \
+    }                                                                                                        \
+    MMRESULT wave##Direction##GetErrorText(MMRESULT code, std::string& text)                                 \
+    {                                                                                                        \
+        return WaveGetErrorText(code, text);                                                                 \
+    }
+
+// A service function (its declaration in call) that hands the open device's expression back.
+#define SONALTO_WAVE_FORWARD(Device, call, expression)                                                       \
+    MMRESULT call                                                                                            \
+    {                                                                                                        \
+        return service().Forward(handle, [&](Device& d) { return d.expression; });                           \
+    }

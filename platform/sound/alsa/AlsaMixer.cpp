@@ -1,5 +1,7 @@
 #include "platform/sound/alsa/AlsaMixer.h"
 
+#include "platform/sound/MixerIds.h"
+
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <atomic>
@@ -22,20 +24,7 @@ enum Kind : unsigned
 constexpr std::uint32_t KindTypes[3] = {MIXERCONTROL_CONTROLTYPE_VOLUME, MIXERCONTROL_CONTROLTYPE_MUTE,
                                         MIXERCONTROL_CONTROLTYPE_MUX};
 
-// Line identifiers have the top bit set, control identifiers never.
-constexpr std::uint32_t LineBit = 0x80000000U;
 constexpr unsigned RecordingDestination = 1;
-constexpr unsigned MaxSources = 4094;
-
-std::uint32_t lineIdOf(unsigned destination, int source)
-{
-    return LineBit | (destination << 16) | static_cast<std::uint32_t>(source + 1);
-}
-
-std::uint32_t controlIdOf(unsigned destination, int source, Kind kind)
-{
-    return ((destination + 1) << 20) | (static_cast<std::uint32_t>(source + 1) << 8) | (kind + 1);
-}
 
 bool meansNoDevice(int err)
 {
@@ -231,54 +220,32 @@ public:
 
     MMRESULT GetLineInfo(MIXERLINE& info, std::uint32_t flags) override
     {
-        unsigned destination = 0;
-        int source = -1;
-        switch (flags) {
-        case MIXER_GETLINEINFOF_DESTINATION:
-            destination = info.dwDestination;
-            break;
-        case MIXER_GETLINEINFOF_SOURCE:
-            destination = info.dwDestination;
-            if (info.dwSource > MaxSources)
-                return MIXERR_INVALLINE;
-            source = static_cast<int>(info.dwSource);
-            break;
-        case MIXER_GETLINEINFOF_LINEID:
-            if ((info.dwLineID & LineBit) == 0)
-                return MIXERR_INVALLINE;
-            destination = (info.dwLineID >> 16) & 0x7FFF;
-            source = static_cast<int>(info.dwLineID & 0xFFFF) - 1;
-            break;
-        default:
-            return MMSYSERR_INVALFLAG;
-        }
+        MixerLinePlace place;
+        if (const MMRESULT r = RequestedMixerLine(info, flags, place))
+            return r;
+        const auto [destination, source] = place;
         const AlsaLine* line = lineAt(destination, source);
         if (!line)
             return MIXERR_INVALLINE;
-        info.dwDestination = destination;
-        info.dwSource = source < 0 ? 0 : static_cast<std::uint32_t>(source);
-        info.dwLineID = lineIdOf(destination, source);
-        info.fdwLine = MIXERLINE_LINEF_ACTIVE | (source < 0 ? 0 : MIXERLINE_LINEF_SOURCE);
-        info.dwComponentType = line->componentType;
-        info.cChannels = 1;
-        info.cConnections = source < 0 && destination == RecordingDestination
-                                ? static_cast<std::uint32_t>(m_sources.size())
-                                : 0;
-        info.cControls = 0;
+        std::uint32_t controls = 0;
         for (const Kind kind : {VolumeKind, MuteKind, SelectKind})
             if (hasControl(destination, source, kind))
-                ++info.cControls;
-        info.szShortName = MixerNameField(line->name, 16);
-        info.szName = MixerNameField(line->name, 64);
+                ++controls;
+        DescribeMixerLine(info, place, line->componentType,
+                          source < 0 && destination == RecordingDestination
+                              ? static_cast<std::uint32_t>(m_sources.size())
+                              : 0,
+                          controls, line->name);
         return MMSYSERR_NOERROR;
     }
 
     MMRESULT GetLineControl(std::uint32_t lineId, std::uint32_t controlType, MIXERCONTROL& control) override
     {
-        if ((lineId & LineBit) == 0)
+        MixerLinePlace place;
+        if (!DecodeMixerLine(lineId, place))
             return MIXERR_INVALLINE;
-        const unsigned destination = (lineId >> 16) & 0x7FFF;
-        const int source = static_cast<int>(lineId & 0xFFFF) - 1;
+        const unsigned destination = place.destination;
+        const int source = place.source;
         const AlsaLine* line = lineAt(destination, source);
         if (!line)
             return MIXERR_INVALLINE;
@@ -289,7 +256,7 @@ public:
         if (!hasControl(destination, source, kind))
             return MIXERR_INVALCONTROL;
         control.cbStruct = 148;
-        control.dwControlID = controlIdOf(destination, source, kind);
+        control.dwControlID = MixerControlId(destination, source, kind);
         control.dwControlType = controlType;
         control.fdwControl =
             MIXERCONTROL_CONTROLF_UNIFORM | (kind == SelectKind ? MIXERCONTROL_CONTROLF_MULTIPLE : 0);
@@ -456,7 +423,7 @@ private:
             }
         }
         for (const AlsaRecordingSource& s : AlsaRecordingSources(captureNames, choices)) {
-            if (m_sources.size() >= MaxSources)
+            if (m_sources.size() >= kMixerMaxSources)
                 break;
             AlsaLine line;
             line.name = s.name;
@@ -488,31 +455,31 @@ private:
             if (removed) {
                 // The line loses its controls, and the recording destination perhaps its selector.
                 line.elem = nullptr;
-                tell(MM_MIXM_LINE_CHANGE, lineIdOf(destination, source));
+                tell(MM_MIXM_LINE_CHANGE, MixerLineId(destination, source));
                 if (destination == RecordingDestination)
-                    tell(MM_MIXM_LINE_CHANGE, lineIdOf(RecordingDestination, -1));
+                    tell(MM_MIXM_LINE_CHANGE, MixerLineId(RecordingDestination, -1));
                 return;
             }
             if (mask & SND_CTL_EVENT_MASK_VALUE) {
                 if (line.HasVolume())
-                    tell(MM_MIXM_CONTROL_CHANGE, controlIdOf(destination, source, VolumeKind));
+                    tell(MM_MIXM_CONTROL_CHANGE, MixerControlId(destination, source, VolumeKind));
                 if (line.HasMute()) {
-                    tell(MM_MIXM_CONTROL_CHANGE, controlIdOf(destination, source, MuteKind));
+                    tell(MM_MIXM_CONTROL_CHANGE, MixerControlId(destination, source, MuteKind));
                     // Without a capture-source element, the capture switches are the selector.
                     selectorToo = selectorToo || (destination == RecordingDestination && !m_sourceChoice);
                 }
             }
             if (mask & SND_CTL_EVENT_MASK_INFO)
-                tell(MM_MIXM_LINE_CHANGE, lineIdOf(destination, source));
+                tell(MM_MIXM_LINE_CHANGE, MixerLineId(destination, source));
         };
         visit(0, -1, m_playback);
         for (std::size_t s = 0; s < m_sources.size(); ++s)
             visit(RecordingDestination, static_cast<int>(s), m_sources[s]);
         if (removed && elem == m_sourceChoice) {
             m_sourceChoice = nullptr;
-            tell(MM_MIXM_LINE_CHANGE, lineIdOf(RecordingDestination, -1));
+            tell(MM_MIXM_LINE_CHANGE, MixerLineId(RecordingDestination, -1));
         } else if (selectorToo && (mask & SND_CTL_EVENT_MASK_VALUE) && hasSelector()) {
-            tell(MM_MIXM_CONTROL_CHANGE, controlIdOf(RecordingDestination, -1, SelectKind));
+            tell(MM_MIXM_CONTROL_CHANGE, MixerControlId(RecordingDestination, -1, SelectKind));
         }
     }
 
@@ -550,11 +517,12 @@ private:
 
     bool decodeControl(std::uint32_t id, unsigned& destination, int& source, Kind& kind)
     {
-        if ((id & LineBit) != 0 || (id >> 20) == 0 || (id & 0xFF) == 0 || (id & 0xFF) > 3)
+        MixerControlPlace place;
+        if (!DecodeMixerControl(id, place) || place.control > SelectKind)
             return false;
-        destination = (id >> 20) - 1;
-        source = static_cast<int>((id >> 8) & 0xFFF) - 1;
-        kind = static_cast<Kind>((id & 0xFF) - 1);
+        destination = place.line.destination;
+        source = place.line.source;
+        kind = static_cast<Kind>(place.control);
         return hasControl(destination, source, kind);
     }
 

@@ -1,22 +1,15 @@
 #include "platform/sound/alsa/AlsaWaveIn.h"
 
-#include "platform/sound/WaveOutService.h" // WAVE_MAPPER, WAVE_FORMAT_ALL
 #include "platform/sound/alsa/AlsaPcm.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
-#include <new>
-#include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -24,8 +17,7 @@ namespace {
 
 // Size of ALSA's capture buffer: room for the worker to be late by this much before sound is lost.
 constexpr unsigned kLatencyUs = 200000;
-// The worker reads this much at a time, so that a stop or a reset is noticed within one chunk.
-constexpr unsigned kChunksPerSecond = 50;
+constexpr unsigned kChunksPerSecond = kAlsaChunksPerSecond;
 // A read that fails this many times in a row, each time "recovered", means the device is gone. After the
 // first failure the attempts are a chunk's time apart: a device that keeps failing at once is given
 // about as long as ALSA's buffer lasts, without the worker spinning meanwhile.
@@ -47,30 +39,19 @@ AlsaCaptureCalls& StandardCalls()
     return calls;
 }
 
-class AlsaWaveInDevice : public WaveInDevice
+class AlsaWaveInDevice final : public AlsaWaveDevice<WaveInDevice>
 {
 public:
     AlsaWaveInDevice(PcmPtr pcm, const TWaveFormatEx& format, NotificationQueue* callback,
                      std::shared_ptr<AlsaCaptureCalls> calls)
-        : m_pcm(std::move(pcm)), m_format(format), m_callback(callback), m_calls(std::move(calls)),
-          m_chunkFrames(std::max<std::uint32_t>(1, format.nSamplesPerSec / kChunksPerSecond))
+        : AlsaWaveDevice(std::move(pcm), format, callback), m_calls(std::move(calls))
     {
-        m_worker = std::thread([this] { Run(); });
+        StartWorker();
     }
 
     ~AlsaWaveInDevice() override { StopWorker(); }
 
-    MMRESULT AddBuffer(WAVEHDR* header) override
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_failed)
-            return m_failure;
-        if (m_stop)
-            return MMSYSERR_ERROR;
-        m_queue.push_back(header);
-        m_wake.notify_one();
-        return MMSYSERR_NOERROR;
-    }
+    MMRESULT AddBuffer(WAVEHDR* header) override { return Enqueue(header); }
 
     MMRESULT Start() override
     {
@@ -86,24 +67,20 @@ public:
     // the ALSA stream as soon as that read ends.
     MMRESULT Stop() override
     {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_started = false;
-        ++m_generation;
-        if (!m_queue.empty() && m_offset > 0)
-            ReturnFrontLocked();
-        m_wake.notify_one();
-        return MMSYSERR_NOERROR;
+        return Interrupt([this] {
+            m_started = false;
+            if (!m_queue.empty() && m_queue.offset > 0)
+                m_queue.ReturnFront();
+        });
     }
 
     MMRESULT Reset() override
     {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_started = false;
-        ++m_generation;
-        ReturnAllLocked();
-        m_position = 0;
-        m_wake.notify_one();
-        return MMSYSERR_NOERROR;
+        return Interrupt([this] {
+            m_started = false;
+            m_queue.ReturnAll();
+            m_position = 0;
+        });
     }
 
     MMRESULT GetPosition(MMTIME& time) override
@@ -117,54 +94,12 @@ public:
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT Close() override
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            if (!m_queue.empty())
-                return WAVERR_STILLPLAYING;
-        }
-        StopWorker();
-        m_pcm.reset();
-        m_callback->Push(MM_WIM_CLOSE, nullptr);
-        return MMSYSERR_NOERROR;
-    }
-
 private:
-    void StopWorker()
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_stop = true;
-            m_wake.notify_one();
-        }
-        if (m_worker.joinable())
-            m_worker.join();
-    }
-
-    // Under m_mutex. Fields change before the notification, and notifications are pushed under the lock
-    // so that the worker's and Stop's or Reset's reach the queue in header order.
-    void ReturnFrontLocked()
-    {
-        WAVEHDR* header = m_queue.front();
-        m_queue.pop_front();
-        header->dwBytesRecorded = static_cast<std::uint32_t>(m_offset);
-        m_offset = 0;
-        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-        m_callback->Push(MM_WIM_DATA, header);
-    }
-
-    void ReturnAllLocked()
-    {
-        while (!m_queue.empty())
-            ReturnFrontLocked();
-    }
-
     // The worker: every ALSA call but open and close is made here, with m_mutex released. It reads into
     // a chunk of its own and copies under the lock, so a header handed back meanwhile is never written.
     // A read that keeps failing makes the device fail: every queued header goes back (the one being
     // filled with what it holds), and the worker sleeps until the close.
-    void Run()
+    void Run() override
     {
         snd_pcm_t* const pcm = m_pcm.get();
         AlsaCaptureCalls& calls = m_calls ? *m_calls : StandardCalls();
@@ -176,16 +111,13 @@ private:
         std::unique_lock<std::mutex> lock(m_mutex);
         while (!m_stop) {
             if (m_failed) {
-                ReturnAllLocked();
+                m_queue.ReturnAll();
                 m_wake.wait(lock);
                 continue;
             }
             if (!m_started && capturing) {
                 // Sound captured while stopped must not reach the next buffer.
-                lock.unlock();
-                snd_pcm_drop(pcm);
-                snd_pcm_prepare(pcm);
-                lock.lock();
+                DropAndPrepare(lock, pcm);
                 capturing = false;
                 failures = 0;
                 continue;
@@ -197,9 +129,9 @@ private:
 
             WAVEHDR* header = m_queue.front();
             const std::size_t frames =
-                std::min<std::size_t>((header->dwBufferLength - m_offset) / blockAlign, m_chunkFrames);
+                std::min<std::size_t>((header->dwBufferLength - m_queue.offset) / blockAlign, m_chunkFrames);
             if (frames == 0) { // full, or too small for a single frame
-                ReturnFrontLocked();
+                m_queue.ReturnFront();
                 continue;
             }
             const std::uint64_t generation = m_generation;
@@ -238,88 +170,37 @@ private:
             failures = 0;
             const std::size_t bytes =
                 std::min<std::size_t>(static_cast<std::size_t>(read), frames) * blockAlign;
-            std::memcpy(header->lpData + m_offset, chunk.data(), bytes);
-            m_offset += bytes;
+            std::memcpy(header->lpData + m_queue.offset, chunk.data(), bytes);
+            m_queue.offset += bytes;
             m_position += bytes;
-            if (header->dwBufferLength - m_offset < blockAlign)
-                ReturnFrontLocked();
+            if (header->dwBufferLength - m_queue.offset < blockAlign)
+                m_queue.ReturnFront();
         }
         lock.unlock();
         if (capturing)
             snd_pcm_drop(pcm);
     }
 
-    PcmPtr m_pcm;
-    const TWaveFormatEx m_format;
-    NotificationQueue* const m_callback;
     const std::shared_ptr<AlsaCaptureCalls> m_calls; // null: ALSA's own
-    const std::size_t m_chunkFrames;
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<WAVEHDR*> m_queue; // the front one is being filled
-    std::size_t m_offset = 0;     // bytes already in the front header
-    std::uint64_t m_generation = 0;
-    std::uint64_t m_position = 0; // bytes recorded since the open or the last reset
+    std::uint64_t m_position = 0;                    // bytes recorded since the open or the last reset
     bool m_started = false;
-    bool m_failed = false;
-    MMRESULT m_failure = MMSYSERR_ERROR; // what AddBuffer and Start answer once failed
-    bool m_stop = false;
-    std::thread m_worker;
 };
 
-class AlsaWaveInBackend : public WaveInBackend
+class AlsaWaveInBackend final : public AlsaWaveBackend<WaveInBackend>
 {
 public:
     AlsaWaveInBackend(std::string pcmName, std::shared_ptr<AlsaCaptureCalls> calls)
-        : m_source(std::move(pcmName), SND_PCM_STREAM_CAPTURE), m_calls(std::move(calls))
+        : AlsaWaveBackend(std::move(pcmName), SND_PCM_STREAM_CAPTURE, kLatencyUs), m_calls(std::move(calls))
     {
-    }
-
-    std::string Name() const override { return "ALSA"; }
-
-    unsigned GetNumDevs() override { return m_source.Present() ? 1 : 0; }
-
-    MMRESULT GetDevCaps(int deviceId, WAVEINCAPS& caps) override
-    {
-        if (!IsOurAlsaDeviceId(deviceId) || !m_source.Present())
-            return MMSYSERR_BADDEVICEID;
-        caps.szPname = "ALSA " + m_source.Name();
-        caps.dwFormats = WAVE_FORMAT_ALL;
-        caps.wChannels = 2;
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT Query(int deviceId, const TWaveFormatEx& format) override
-    {
-        if (!IsOurAlsaDeviceId(deviceId) || !m_source.Present())
-            return MMSYSERR_BADDEVICEID;
-        return IsAlsaPcmFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
-    }
-
-    MMRESULT Open(std::unique_ptr<WaveInDevice>& device, int deviceId, const TWaveFormatEx& format,
-                  NotificationQueue* callback) override
-    {
-        if (!IsOurAlsaDeviceId(deviceId))
-            return MMSYSERR_BADDEVICEID;
-        if (!IsAlsaPcmFormat(format))
-            return WAVERR_BADFORMAT;
-        PcmPtr pcm;
-        if (const MMRESULT opened = m_source.Open(format, kLatencyUs, pcm))
-            return opened;
-        try {
-            device = std::make_unique<AlsaWaveInDevice>(std::move(pcm), format, callback, m_calls);
-        } catch (const std::bad_alloc&) {
-            return MMSYSERR_NOMEM;
-        } catch (const std::system_error&) {
-            return MMSYSERR_ERROR; // no thread to be had
-        }
-        callback->Push(MM_WIM_OPEN, nullptr);
-        return MMSYSERR_NOERROR;
     }
 
 private:
-    AlsaPcmSource m_source;
+    std::unique_ptr<WaveInDevice> MakeDevice(PcmPtr pcm, const TWaveFormatEx& format,
+                                             NotificationQueue* callback) override
+    {
+        return std::make_unique<AlsaWaveInDevice>(std::move(pcm), format, callback, m_calls);
+    }
+
     const std::shared_ptr<AlsaCaptureCalls> m_calls;
 };
 

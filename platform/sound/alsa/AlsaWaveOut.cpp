@@ -4,16 +4,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
-#include <new>
-#include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -23,8 +18,7 @@ namespace {
 // Total latency asked of ALSA: long enough to ride out a busy GUI thread, short enough that pause and
 // stop feel immediate.
 constexpr unsigned kLatencyUs = 150000;
-// The worker writes this much at a time, so that a reset or a pause is noticed within one chunk.
-constexpr unsigned kChunksPerSecond = 50;
+constexpr unsigned kChunksPerSecond = kAlsaChunksPerSecond;
 // A write that fails this many times in a row, each time "recovered", means the device is gone.
 constexpr int kMaxRecoveries = 8;
 // Bound on how long Close lets the last written sound play out.
@@ -46,55 +40,30 @@ bool CanPause(snd_pcm_t* pcm)
            snd_pcm_hw_params_can_pause(params.get()) == 1;
 }
 
-class AlsaWaveOutDevice : public WaveOutDevice
+class AlsaWaveOutDevice final : public AlsaWaveDevice<WaveOutDevice>
 {
 public:
     AlsaWaveOutDevice(PcmPtr pcm, const TWaveFormatEx& format, NotificationQueue* callback, bool canPause)
-        : m_pcm(std::move(pcm)), m_format(format), m_callback(callback), m_canPause(canPause),
-          m_chunkFrames(std::max<std::uint32_t>(1, format.nSamplesPerSec / kChunksPerSecond))
+        : AlsaWaveDevice(std::move(pcm), format, callback), m_canPause(canPause)
     {
-        m_worker = std::thread([this] { Run(); });
+        StartWorker();
     }
 
     ~AlsaWaveOutDevice() override { StopWorker(); }
 
-    MMRESULT Write(WAVEHDR* header) override
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_failed || m_stop)
-            return MMSYSERR_ERROR;
-        m_queue.push_back(header);
-        m_wake.notify_one();
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT Pause() override
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_paused = true;
-        m_wake.notify_one();
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT Restart() override
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_paused = false;
-        m_wake.notify_one();
-        return MMSYSERR_NOERROR;
-    }
+    MMRESULT Write(WAVEHDR* header) override { return Enqueue(header); }
+    MMRESULT Pause() override { return SetAndWake(m_paused, true); }
+    MMRESULT Restart() override { return SetAndWake(m_paused, false); }
 
     // Returns without waiting for the worker: it writes from its own copy of the data, so the headers
     // can go back at once, and it drops what ALSA holds as soon as its current chunk is written.
     MMRESULT Reset() override
     {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        ReturnAllLocked();
-        ++m_generation;
-        m_dropPending = true;
-        m_lastPosition = 0;
-        m_wake.notify_one();
-        return MMSYSERR_NOERROR;
+        return Interrupt([this] {
+            m_queue.ReturnAll();
+            m_dropPending = true;
+            m_lastPosition = 0;
+        });
     }
 
     MMRESULT GetPosition(MMTIME& time) override
@@ -134,19 +103,6 @@ public:
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT Close() override
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            if (!m_queue.empty())
-                return WAVERR_STILLPLAYING;
-        }
-        StopWorker();
-        m_pcm.reset();
-        m_callback->Push(MM_WOM_CLOSE, nullptr);
-        return MMSYSERR_NOERROR;
-    }
-
 private:
     enum class Held
     {
@@ -155,36 +111,8 @@ private:
         Dropped
     };
 
-    void StopWorker()
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_stop = true;
-            m_wake.notify_one();
-        }
-        if (m_worker.joinable())
-            m_worker.join();
-    }
-
-    // Under m_mutex. Flags change before the notification, and notifications are pushed under the lock
-    // so that the worker's and Reset's reach the queue in header order.
-    void ReturnFrontLocked()
-    {
-        WAVEHDR* header = m_queue.front();
-        m_queue.pop_front();
-        m_offset = 0;
-        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-        m_callback->Push(MM_WOM_DONE, header);
-    }
-
-    void ReturnAllLocked()
-    {
-        while (!m_queue.empty())
-            ReturnFrontLocked();
-    }
-
     // The worker: every ALSA call but open, close and delay is made here, with m_mutex released.
-    void Run()
+    void Run() override
     {
         snd_pcm_t* const pcm = m_pcm.get();
         const std::size_t blockAlign = m_format.nBlockAlign;
@@ -197,10 +125,7 @@ private:
         std::unique_lock<std::mutex> lock(m_mutex);
         while (!m_stop) {
             if (m_dropPending) {
-                lock.unlock();
-                snd_pcm_drop(pcm);
-                snd_pcm_prepare(pcm);
-                lock.lock();
+                DropAndPrepare(lock, pcm);
                 m_dropPending = false;
                 m_framesWritten = 0;
                 held = Held::None;
@@ -218,7 +143,7 @@ private:
                 continue;
             }
             if (m_failed) {
-                ReturnAllLocked();
+                m_queue.ReturnAll();
                 m_wake.wait(lock);
                 continue;
             }
@@ -236,12 +161,12 @@ private:
 
             WAVEHDR* header = m_queue.front();
             const std::size_t frames =
-                std::min<std::size_t>((header->dwBufferLength - m_offset) / blockAlign, m_chunkFrames);
+                std::min<std::size_t>((header->dwBufferLength - m_queue.offset) / blockAlign, m_chunkFrames);
             if (frames == 0) { // empty, or only a partial frame left, which no device could play
-                ReturnFrontLocked();
+                m_queue.ReturnFront();
                 continue;
             }
-            std::memcpy(chunk.data(), header->lpData + m_offset, frames * blockAlign);
+            std::memcpy(chunk.data(), header->lpData + m_queue.offset, frames * blockAlign);
             const std::uint64_t generation = m_generation;
             lock.unlock();
             snd_pcm_sframes_t written = snd_pcm_writei(pcm, chunk.data(), frames);
@@ -265,10 +190,10 @@ private:
             if (written > 0) {
                 recoveries = 0;
                 m_framesWritten += static_cast<std::uint64_t>(written);
-                m_offset += static_cast<std::size_t>(written) * blockAlign;
+                m_queue.offset += static_cast<std::size_t>(written) * blockAlign;
                 startPending = true;
-                if (header->dwBufferLength - m_offset < blockAlign)
-                    ReturnFrontLocked();
+                if (header->dwBufferLength - m_queue.offset < blockAlign)
+                    m_queue.ReturnFront();
             }
         }
         const bool playOut = !m_paused && !pauseApplied && !m_dropPending && !m_failed;
@@ -322,80 +247,29 @@ private:
         }
     }
 
-    PcmPtr m_pcm;
-    const TWaveFormatEx m_format;
-    NotificationQueue* const m_callback;
     const bool m_canPause;
-    const std::size_t m_chunkFrames;
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<WAVEHDR*> m_queue; // the front one is being written
-    std::size_t m_offset = 0;     // bytes of the front header already written
-    std::uint64_t m_generation = 0;
     std::uint64_t m_framesWritten = 0; // since the open or the last reset
     std::uint64_t m_lastPosition = 0;
     std::uint32_t m_volume = 0xFFFFFFFF;
     bool m_paused = false;
     bool m_dropPending = false;
-    bool m_failed = false;
-    bool m_stop = false;
-    std::thread m_worker;
 };
 
-class AlsaWaveOutBackend : public WaveOutBackend
+class AlsaWaveOutBackend final : public AlsaWaveBackend<WaveOutBackend>
 {
 public:
-    explicit AlsaWaveOutBackend(std::string pcmName) : m_source(std::move(pcmName), SND_PCM_STREAM_PLAYBACK)
+    explicit AlsaWaveOutBackend(std::string pcmName)
+        : AlsaWaveBackend(std::move(pcmName), SND_PCM_STREAM_PLAYBACK, kLatencyUs)
     {
-    }
-
-    std::string Name() const override { return "ALSA"; }
-
-    unsigned GetNumDevs() override { return m_source.Present() ? 1 : 0; }
-
-    MMRESULT GetDevCaps(int deviceId, WAVEOUTCAPS& caps) override
-    {
-        if (!IsOurAlsaDeviceId(deviceId) || !m_source.Present())
-            return MMSYSERR_BADDEVICEID;
-        caps.szPname = "ALSA " + m_source.Name();
-        caps.dwFormats = WAVE_FORMAT_ALL;
-        caps.wChannels = 2;
-        caps.dwSupport = 0;
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT Query(int deviceId, const TWaveFormatEx& format) override
-    {
-        if (!IsOurAlsaDeviceId(deviceId) || !m_source.Present())
-            return MMSYSERR_BADDEVICEID;
-        return IsAlsaPcmFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
-    }
-
-    MMRESULT Open(std::unique_ptr<WaveOutDevice>& device, int deviceId, const TWaveFormatEx& format,
-                  NotificationQueue* callback) override
-    {
-        if (!IsOurAlsaDeviceId(deviceId))
-            return MMSYSERR_BADDEVICEID;
-        if (!IsAlsaPcmFormat(format))
-            return WAVERR_BADFORMAT;
-        PcmPtr pcm;
-        if (const MMRESULT opened = m_source.Open(format, kLatencyUs, pcm))
-            return opened;
-        const bool canPause = CanPause(pcm.get());
-        try {
-            device = std::make_unique<AlsaWaveOutDevice>(std::move(pcm), format, callback, canPause);
-        } catch (const std::bad_alloc&) {
-            return MMSYSERR_NOMEM;
-        } catch (const std::system_error&) {
-            return MMSYSERR_ERROR; // no thread to be had
-        }
-        callback->Push(MM_WOM_OPEN, nullptr);
-        return MMSYSERR_NOERROR;
     }
 
 private:
-    AlsaPcmSource m_source;
+    std::unique_ptr<WaveOutDevice> MakeDevice(PcmPtr pcm, const TWaveFormatEx& format,
+                                              NotificationQueue* callback) override
+    {
+        const bool canPause = CanPause(pcm.get());
+        return std::make_unique<AlsaWaveOutDevice>(std::move(pcm), format, callback, canPause);
+    }
 };
 
 } // namespace

@@ -170,84 +170,67 @@ bool PulseConnection::Complete(pa_operation* raw, std::chrono::milliseconds time
 
 namespace {
 
-struct ServerNames
+// One of the server's default device names (name: the field of pa_server_info) into userdata, a string.
+template <const char* pa_server_info::*name>
+void OnServerName(pa_context*, const pa_server_info* info, void* userdata)
 {
-    std::string sink;
-    std::string source;
-};
+    if (info && info->*name)
+        *static_cast<std::string*>(userdata) = info->*name;
+}
+
+// A device's description (Info: pa_sink_info, pa_source_info) into userdata, an optional string.
+template <typename Info> void OnDescription(pa_context*, const Info* info, int eol, void* userdata)
+{
+    if (eol == 0 && info && info->description)
+        *static_cast<std::optional<std::string>*>(userdata) = info->description;
+}
 
 } // namespace
 
+template <const char* pa_server_info::*name> std::optional<std::string> PulseConnection::ServerName()
+{
+    std::string found;
+    if (!m_context || !Complete(pa_context_get_server_info(m_context.get(), &OnServerName<name>, &found)))
+        return std::nullopt;
+    if (found.empty())
+        return std::nullopt;
+    return found;
+}
+
 std::optional<std::string> PulseConnection::DefaultSinkName()
 {
-    ServerNames names;
-    if (!m_context || !Complete(pa_context_get_server_info(
-                          m_context.get(),
-                          [](pa_context*, const pa_server_info* info, void* userdata) {
-                              auto* n = static_cast<ServerNames*>(userdata);
-                              if (info && info->default_sink_name)
-                                  n->sink = info->default_sink_name;
-                          },
-                          &names)))
-        return std::nullopt;
-    if (names.sink.empty())
-        return std::nullopt;
-    return names.sink;
+    return ServerName<&pa_server_info::default_sink_name>();
 }
 
 std::optional<std::string> PulseConnection::DefaultSourceName()
 {
-    ServerNames names;
-    if (!m_context || !Complete(pa_context_get_server_info(
-                          m_context.get(),
-                          [](pa_context*, const pa_server_info* info, void* userdata) {
-                              auto* n = static_cast<ServerNames*>(userdata);
-                              if (info && info->default_source_name)
-                                  n->source = info->default_source_name;
-                          },
-                          &names)))
+    return ServerName<&pa_server_info::default_source_name>();
+}
+
+template <typename Info>
+std::optional<std::string> PulseConnection::Description(
+    pa_operation* (*ask)(pa_context*, const char*, void (*)(pa_context*, const Info*, int, void*), void*),
+    const std::string& name, std::chrono::milliseconds timeout)
+{
+    std::optional<std::string> description;
+    if (!m_context)
         return std::nullopt;
-    if (names.source.empty())
+    Complete(ask(m_context.get(), name.c_str(), &OnDescription<Info>, &description), timeout);
+    if (description && description->empty())
         return std::nullopt;
-    return names.source;
+    return description;
 }
 
 std::optional<std::string> PulseConnection::SinkDescription(const std::string& sinkName,
                                                             std::chrono::milliseconds timeout)
 {
-    std::optional<std::string> description;
-    if (!m_context)
-        return std::nullopt;
-    Complete(pa_context_get_sink_info_by_name(
-                 m_context.get(), sinkName.c_str(),
-                 [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-                     if (eol == 0 && info && info->description)
-                         *static_cast<std::optional<std::string>*>(userdata) = info->description;
-                 },
-                 &description),
-             timeout);
-    if (description && description->empty())
-        return std::nullopt;
-    return description;
+    return Description<pa_sink_info>(&pa_context_get_sink_info_by_name, sinkName, timeout);
 }
 
 std::optional<std::string> PulseConnection::SourceDescription(const std::string& sourceName,
                                                               std::chrono::milliseconds timeout)
 {
-    std::optional<std::string> description;
-    if (!m_context)
-        return std::nullopt;
-    Complete(pa_context_get_source_info_by_name(
-                 m_context.get(), sourceName.c_str(),
-                 [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
-                     if (eol == 0 && info && info->description)
-                         *static_cast<std::optional<std::string>*>(userdata) = info->description;
-                 },
-                 &description),
-             timeout);
-    if (description && description->empty())
-        return std::nullopt;
-    return description;
+    return Description<pa_source_info>(&pa_context_get_source_info_by_name, sourceName, timeout);
 }
 
 std::optional<std::string> PulseConnection::DefaultSinkDescription()
@@ -469,4 +452,27 @@ bool PulseConnection::Answers()
 {
     const MainloopLock lock(Mainloop());
     return EnsureReady();
+}
+
+void ReleasePulseStream(PulseConnection& connection, PulseStreamPtr& owned, PulseContextPtr& context,
+                        std::chrono::milliseconds timeout)
+{
+    if (!owned)
+        return;
+    pa_stream* stream = owned.get();
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(
+        stream,
+        [](pa_stream*, void* mainloop) {
+            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+        },
+        connection.Mainloop());
+    connection.WaitUntil([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }, timeout);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    if (pa_stream_get_state(stream) == PA_STREAM_READY)
+        pa_stream_disconnect(stream);
+    owned.reset();
+    context.reset();
 }

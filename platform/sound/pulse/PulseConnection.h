@@ -11,6 +11,7 @@
 
 #include "platform/sound/WaveDevice.h"
 #include "platform/sound/WaveFormat.h"
+#include "platform/sound/WaveOutService.h" // WAVE_FORMAT_ALL
 
 #include <chrono>
 #include <cstdint>
@@ -159,6 +160,11 @@ private:
 
     PulseConnection() = default;
 
+    template <const char* pa_server_info::*name> std::optional<std::string> ServerName();
+    template <typename Info>
+    std::optional<std::string> Description(
+        pa_operation* (*ask)(pa_context*, const char*, void (*)(pa_context*, const Info*, int, void*), void*),
+        const std::string& name, std::chrono::milliseconds timeout);
     bool Connecting() const;
     bool StartContext();
     void DropContext();
@@ -193,11 +199,10 @@ std::shared_ptr<PulseConnection> SharedPulseConnection();
 std::shared_ptr<PulseConnection> SharedPulseCaptureConnection();
 
 // Opens a backend's new device (its Open run under the mainloop's lock); on success the device becomes
-// the caller's and openMessage is pushed. A device that failed goes away with the lock released.
+// the caller's. A device that failed goes away with the lock released.
 template <typename Base, typename Device>
 MMRESULT OpenPulseDevice(PulseConnection& connection, std::unique_ptr<Base>& device,
-                         std::unique_ptr<Device> opened, NotificationQueue* callback,
-                         std::uint32_t openMessage)
+                         std::unique_ptr<Device> opened)
 {
     MMRESULT result = MMSYSERR_NOERROR;
     {
@@ -207,6 +212,84 @@ MMRESULT OpenPulseDevice(PulseConnection& connection, std::unique_ptr<Base>& dev
     if (result != MMSYSERR_NOERROR)
         return result;
     device = std::move(opened);
-    callback->Push(openMessage, nullptr);
     return MMSYSERR_NOERROR;
 }
+
+// Lets go of a device's stream and of the context it belongs to: no callback of it runs any more. A stream
+// the server has not confirmed yet cannot be disconnected, and left alone it would stay on the server until
+// the program exits: it is waited for, up to timeout. With the mainloop locked.
+void ReleasePulseStream(PulseConnection& connection, PulseStreamPtr& stream, PulseContextPtr& context,
+                        std::chrono::milliseconds timeout);
+
+// A backend (Made) on the connection; null without one.
+template <typename Made> std::shared_ptr<Made> MakePulseBackend(std::shared_ptr<PulseConnection> connection)
+{
+    return connection ? std::make_shared<Made>(std::move(connection)) : nullptr;
+}
+
+// What the sound server's backends (output, input, mixer) share: the connection, and one device while
+// the server answers.
+template <typename Backend> class PulseBackend : public Backend
+{
+public:
+    explicit PulseBackend(std::shared_ptr<PulseConnection> connection) : m_connection(std::move(connection))
+    {
+    }
+
+    std::string Name() const override { return "PulseAudio"; }
+    unsigned GetNumDevs() override { return m_connection->Answers() ? 1 : 0; }
+
+protected:
+    std::shared_ptr<PulseConnection> m_connection;
+};
+
+// A wave backend of either direction (Backend: WaveOutBackend, WaveInBackend) whose devices are
+// PulseDevice, made with (connection, format, callback) and opened by their Open.
+template <typename Backend, typename PulseDevice> class PulseWaveBackend : public PulseBackend<Backend>
+{
+public:
+    using Device = typename Backend::DeviceType;
+    using Caps = typename Backend::CapsType;
+    using PulseBackend<Backend>::PulseBackend;
+
+    MMRESULT GetDevCaps(int deviceId, Caps& caps) override
+    {
+        if (!IsOurPulseDeviceId(deviceId))
+            return MMSYSERR_BADDEVICEID;
+        const MainloopLock lock(this->m_connection->Mainloop());
+        if (!this->m_connection->EnsureReady())
+            return MMSYSERR_BADDEVICEID;
+        DescribeDevice(caps);
+        caps.dwFormats = WAVE_FORMAT_ALL;
+        caps.wChannels = 2;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Query(int deviceId, const TWaveFormatEx& format) override
+    {
+        if (!IsOurPulseDeviceId(deviceId))
+            return MMSYSERR_BADDEVICEID;
+        if (!this->m_connection->Answers())
+            return MMSYSERR_BADDEVICEID;
+        return IsPulsePcmFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+    }
+
+    MMRESULT Open(std::unique_ptr<Device>& device, int deviceId, const TWaveFormatEx& format,
+                  NotificationQueue* callback) override
+    {
+        if (!callback)
+            return MMSYSERR_INVALPARAM;
+        if (const MMRESULT r = Query(deviceId, format))
+            return r;
+        if (const MMRESULT r =
+                OpenPulseDevice(*this->m_connection, device,
+                                std::make_unique<PulseDevice>(this->m_connection, format, callback)))
+            return r;
+        callback->Push(Device::kOpenMessage, nullptr);
+        return MMSYSERR_NOERROR;
+    }
+
+protected:
+    // With the mainloop locked: the caps' name, and what the direction adds to them.
+    virtual void DescribeDevice(Caps& caps) = 0;
+};

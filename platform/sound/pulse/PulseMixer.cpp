@@ -12,6 +12,7 @@
 #include <optional>
 #include <pulse/pulseaudio.h>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -144,31 +145,25 @@ std::uint32_t ComponentTypeOf(const pa_source_info& info)
     return MIXERLINE_COMPONENTTYPE_SRC_UNDEFINED;
 }
 
-DeviceState StateOf(const pa_source_info& info)
+std::uint32_t ComponentTypeOf(const pa_sink_info&)
+{
+    return MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
+}
+
+// What the mixer keeps of a source or a sink (Info: pa_source_info, pa_sink_info).
+template <typename Info> DeviceState StateOf(const Info& info)
 {
     DeviceState s;
     s.index = info.index;
     s.name = info.name ? info.name : "";
-    // As the desktop's sound settings name it; a source without a description by its name.
+    // As the desktop's sound settings name it; a device without a description by its name.
     s.description = info.description && *info.description ? info.description : s.name;
     s.componentType = ComponentTypeOf(info);
     s.channels = std::max<std::uint32_t>(info.channel_map.channels, 1);
     s.volume = info.volume;
     s.mute = info.mute != 0;
-    s.monitor = info.monitor_of_sink != PA_INVALID_INDEX;
-    return s;
-}
-
-DeviceState StateOf(const pa_sink_info& info)
-{
-    DeviceState s;
-    s.index = info.index;
-    s.name = info.name ? info.name : "";
-    s.description = info.description && *info.description ? info.description : s.name;
-    s.componentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
-    s.channels = std::max<std::uint32_t>(info.channel_map.channels, 1);
-    s.volume = info.volume;
-    s.mute = info.mute != 0;
+    if constexpr (std::is_same_v<Info, pa_source_info>)
+        s.monitor = info.monitor_of_sink != PA_INVALID_INDEX;
     return s;
 }
 
@@ -200,31 +195,17 @@ const char* ControlName(Kind kind)
 }
 
 // Collectors for the replies to the requests below (userdata of the library's callbacks).
-struct SourceReply
+struct DeviceReply
 {
     bool found = false;
     DeviceState state;
 };
 
-void OnSourceReply(pa_context*, const pa_source_info* info, int eol, void* userdata)
+// Info: pa_source_info, pa_sink_info.
+template <typename Info> void OnDeviceReply(pa_context*, const Info* info, int eol, void* userdata)
 {
     if (eol == 0 && info) {
-        auto* reply = static_cast<SourceReply*>(userdata);
-        reply->found = true;
-        reply->state = StateOf(*info);
-    }
-}
-
-struct SinkReply
-{
-    bool found = false;
-    DeviceState state;
-};
-
-void OnSinkReply(pa_context*, const pa_sink_info* info, int eol, void* userdata)
-{
-    if (eol == 0 && info) {
-        auto* reply = static_cast<SinkReply*>(userdata);
+        auto* reply = static_cast<DeviceReply*>(userdata);
         reply->found = true;
         reply->state = StateOf(*info);
     }
@@ -341,10 +322,7 @@ public:
         }
 
         const MainloopLock lock(m_connection->Mainloop());
-        const Clock::time_point deadline = Clock::now() + PulseConnection::kReplyTimeout;
-        if (!m_connection->EnsureReady())
-            return MMSYSERR_NODRIVER;
-        if (const MMRESULT r = ReadLines(deadline))
+        if (const MMRESULT r = ReadLinesNow())
             return r;
 
         if (key >= kDestinationKey) {
@@ -372,10 +350,7 @@ public:
             return MIXERR_INVALLINE;
 
         const MainloopLock lock(m_connection->Mainloop());
-        const Clock::time_point deadline = Clock::now() + PulseConnection::kReplyTimeout;
-        if (!m_connection->EnsureReady())
-            return MMSYSERR_NODRIVER;
-        if (const MMRESULT r = ReadLines(deadline))
+        if (const MMRESULT r = ReadLinesNow())
             return r;
         std::size_t position = 0;
         if (key < kDestinationKey && !FindLine(key - 1, position))
@@ -504,6 +479,15 @@ private:
         return true;
     }
 
+    // With the lock held: the source lines, for a call that needs nothing else from the server.
+    MMRESULT ReadLinesNow()
+    {
+        const Clock::time_point deadline = Clock::now() + PulseConnection::kReplyTimeout;
+        if (!m_connection->EnsureReady())
+            return MMSYSERR_NODRIVER;
+        return ReadLines(deadline);
+    }
+
     // With the lock held: the list of source lines, asked again when the sources changed.
     MMRESULT ReadLines(Clock::time_point deadline)
     {
@@ -561,19 +545,19 @@ private:
         if (!context)
             return MMSYSERR_NODRIVER;
         if (key == DestinationKey(kPlayback)) {
-            SinkReply reply;
-            if (!m_connection->Complete(
-                    pa_context_get_sink_info_by_name(context, kDefaultSink, &OnSinkReply, &reply),
-                    Left(deadline)))
+            DeviceReply reply;
+            if (!m_connection->Complete(pa_context_get_sink_info_by_name(
+                                            context, kDefaultSink, &OnDeviceReply<pa_sink_info>, &reply),
+                                        Left(deadline)))
                 return Unanswered();
             if (!reply.found)
                 return MMSYSERR_NODRIVER;
             state = std::move(reply.state);
             return MMSYSERR_NOERROR;
         }
-        SourceReply reply;
+        DeviceReply reply;
         if (!m_connection->Complete(
-                pa_context_get_source_info_by_index(context, key - 1, &OnSourceReply, &reply),
+                pa_context_get_source_info_by_index(context, key - 1, &OnDeviceReply<pa_source_info>, &reply),
                 Left(deadline)))
             return Unanswered();
         if (!reply.found)
@@ -878,17 +862,10 @@ private:
     std::vector<PulseOperationPtr> m_requests;
 };
 
-class PulseMixerBackend final : public MixerBackend
+class PulseMixerBackend final : public PulseBackend<MixerBackend>
 {
 public:
-    explicit PulseMixerBackend(std::shared_ptr<PulseConnection> connection)
-        : m_connection(std::move(connection))
-    {
-    }
-
-    std::string Name() const override { return "PulseAudio"; }
-
-    unsigned GetNumDevs() override { return m_connection->Answers() ? 1 : 0; }
+    using PulseBackend::PulseBackend;
 
     MMRESULT GetDevCaps(unsigned mixerId, MIXERCAPS& caps) override
     {
@@ -903,28 +880,14 @@ public:
     {
         if (mixerId != 0)
             return MMSYSERR_BADDEVICEID;
-        auto opened = std::make_unique<PulseMixerDevice>(m_connection, std::move(notify));
-        MMRESULT result = MMSYSERR_NOERROR;
-        {
-            const MainloopLock lock(m_connection->Mainloop());
-            result = opened->Open();
-        }
-        if (result != MMSYSERR_NOERROR)
-            return result; // the device goes away here, with the lock released
-        device = std::move(opened);
-        return MMSYSERR_NOERROR;
+        return OpenPulseDevice(*m_connection, device,
+                               std::make_unique<PulseMixerDevice>(m_connection, std::move(notify)));
     }
-
-private:
-    std::shared_ptr<PulseConnection> m_connection;
 };
 
 } // namespace
 
 std::shared_ptr<MixerBackend> CreatePulseMixerBackend()
 {
-    std::shared_ptr<PulseConnection> connection = SharedPulseConnection();
-    if (!connection)
-        return nullptr;
-    return std::make_shared<PulseMixerBackend>(std::move(connection));
+    return MakePulseBackend<PulseMixerBackend>(SharedPulseConnection());
 }

@@ -1,13 +1,12 @@
 #include "platform/sound/Backends.h"
 #include "platform/sound/CaptureSource.h"
-#include "platform/sound/WaveOutService.h" // WAVE_MAPPER, WAVE_FORMAT_ALL
+#include "platform/sound/HeaderQueue.h"
 #include "platform/sound/pulse/PulseConnection.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,7 +50,7 @@ public:
                       NotificationQueue* callback)
         : m_connection(std::move(connection)), m_callback(callback), m_frame(format.nBlockAlign),
           m_silence(format.wBitsPerSample == 8 ? 0x80 : 0), m_mono(format.nChannels == 1),
-          m_eightBits(format.wBitsPerSample == 8)
+          m_eightBits(format.wBitsPerSample == 8), m_queue(callback)
     {
         m_sample.format = PA_SAMPLE_S16LE;
         m_sample.channels = 2;
@@ -126,8 +125,8 @@ public:
             Drain(); // what the server sent until now was recorded before the stop
         m_started = false;
         m_accepting = false;
-        if (!m_queue.empty() && m_offset > 0)
-            ReturnFront();
+        if (!m_queue.empty() && m_queue.offset > 0)
+            m_queue.ReturnFront();
         Silence();
         return MMSYSERR_NOERROR;
     }
@@ -137,7 +136,7 @@ public:
         const MainloopLock lock(m_connection->Mainloop());
         m_started = false;
         m_accepting = false;
-        ReturnAll();
+        m_queue.ReturnAll();
         m_position = 0;
         Silence();
         return MMSYSERR_NOERROR;
@@ -252,25 +251,8 @@ private:
         m_carryAt = 0;
         m_started = false;
         m_accepting = false;
-        if (!m_stream)
-            return;
-        pa_stream* stream = m_stream.get();
-        pa_stream_set_read_callback(stream, nullptr, nullptr);
-        pa_stream_set_state_callback(
-            stream,
-            [](pa_stream*, void* mainloop) {
-                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
-            },
-            m_connection->Mainloop());
-        // A stream the server has not confirmed yet cannot be disconnected, and left alone it would
-        // stay on the server until the program exits.
-        m_connection->WaitUntil([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; },
-                                Left(deadline));
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        if (pa_stream_get_state(stream) == PA_STREAM_READY)
-            pa_stream_disconnect(stream);
-        m_stream.reset();
-        m_streamContext.reset();
+        if (m_stream)
+            ReleasePulseStream(*m_connection, m_stream, m_streamContext, Left(deadline));
     }
 
     // Stops the stream and drops what it holds: the next start begins with fresh sound.
@@ -354,39 +336,23 @@ private:
     {
         while (!m_queue.empty() && m_carry.size() - m_carryAt >= m_frame) {
             WAVEHDR* header = m_queue.front();
-            const std::size_t room = (header->dwBufferLength - m_offset) / m_frame * m_frame;
+            const std::size_t room = (header->dwBufferLength - m_queue.offset) / m_frame * m_frame;
             if (room == 0) { // too small for a single frame
-                ReturnFront();
+                m_queue.ReturnFront();
                 continue;
             }
             const std::size_t n = std::min(room, (m_carry.size() - m_carryAt) / m_frame * m_frame);
-            std::memcpy(header->lpData + m_offset, m_carry.data() + m_carryAt, n);
-            m_offset += n;
+            std::memcpy(header->lpData + m_queue.offset, m_carry.data() + m_carryAt, n);
+            m_queue.offset += n;
             m_carryAt += n;
             m_position += n;
-            if (header->dwBufferLength - m_offset < m_frame)
-                ReturnFront();
+            if (header->dwBufferLength - m_queue.offset < m_frame)
+                m_queue.ReturnFront();
         }
         if (m_carryAt == m_carry.size()) {
             m_carry.clear();
             m_carryAt = 0;
         }
-    }
-
-    void ReturnFront()
-    {
-        WAVEHDR* header = m_queue.front();
-        m_queue.pop_front();
-        header->dwBytesRecorded = static_cast<std::uint32_t>(m_offset);
-        m_offset = 0;
-        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-        m_callback->Push(MM_WIM_DATA, header);
-    }
-
-    void ReturnAll()
-    {
-        while (!m_queue.empty())
-            ReturnFront();
     }
 
     // Nothing more will be recorded: every header goes back with what it holds.
@@ -399,7 +365,7 @@ private:
         m_accepting = false;
         m_carry.clear();
         m_carryAt = 0;
-        ReturnAll();
+        m_queue.ReturnAll();
     }
 
     static void OnState(pa_stream* stream, void* userdata)
@@ -458,34 +424,22 @@ private:
     int m_pendingUncorks = 0;
 
     bool m_started = false;
-    bool m_accepting = false;     // started, and the server has taken the start
-    std::deque<WAVEHDR*> m_queue; // the front one is being filled
-    std::size_t m_offset = 0;     // bytes already in the front header
+    bool m_accepting = false;         // started, and the server has taken the start
+    HeaderQueue<MM_WIM_DATA> m_queue; // the front one is being filled
     std::vector<std::uint8_t> m_carry;
     std::size_t m_carryAt = 0;    // m_carry's bytes before this are delivered
     std::uint64_t m_position = 0; // bytes handed over since the open or the last reset
 };
 
-class PulseWaveInBackend final : public WaveInBackend
+class PulseWaveInBackend final : public PulseWaveBackend<WaveInBackend, PulseWaveInDevice>
 {
 public:
-    explicit PulseWaveInBackend(std::shared_ptr<PulseConnection> connection)
-        : m_connection(std::move(connection))
+    using PulseWaveBackend::PulseWaveBackend;
+
+private:
+    // The source a recording would come from.
+    void DescribeDevice(WAVEINCAPS& caps) override
     {
-    }
-
-    std::string Name() const override { return "PulseAudio"; }
-
-    unsigned GetNumDevs() override { return m_connection->Answers() ? 1 : 0; }
-
-    MMRESULT GetDevCaps(int deviceId, WAVEINCAPS& caps) override
-    {
-        if (!IsOurPulseDeviceId(deviceId))
-            return MMSYSERR_BADDEVICEID;
-        const MainloopLock lock(m_connection->Mainloop());
-        if (!m_connection->EnsureReady())
-            return MMSYSERR_BADDEVICEID;
-        // The source a recording would come from.
         const Clock::time_point deadline = Clock::now() + PulseConnection::kReplyTimeout;
         const std::string chosen = SelectedCaptureSource();
         std::optional<std::string> name;
@@ -494,42 +448,12 @@ public:
         if (!name && Clock::now() < deadline)
             name = m_connection->SourceDescription(kDefaultSource, Left(deadline));
         caps.szPname = name.value_or(kDefaultDeviceName);
-        caps.dwFormats = WAVE_FORMAT_ALL;
-        caps.wChannels = 2;
-        return MMSYSERR_NOERROR;
     }
-
-    MMRESULT Query(int deviceId, const TWaveFormatEx& format) override
-    {
-        if (!IsOurPulseDeviceId(deviceId))
-            return MMSYSERR_BADDEVICEID;
-        if (!m_connection->Answers())
-            return MMSYSERR_BADDEVICEID;
-        return IsPulsePcmFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
-    }
-
-    MMRESULT Open(std::unique_ptr<WaveInDevice>& device, int deviceId, const TWaveFormatEx& format,
-                  NotificationQueue* callback) override
-    {
-        if (!callback)
-            return MMSYSERR_INVALPARAM;
-        if (const MMRESULT r = Query(deviceId, format))
-            return r;
-        return OpenPulseDevice(*m_connection, device,
-                               std::make_unique<PulseWaveInDevice>(m_connection, format, callback), callback,
-                               MM_WIM_OPEN);
-    }
-
-private:
-    std::shared_ptr<PulseConnection> m_connection;
 };
 
 } // namespace
 
 std::shared_ptr<WaveInBackend> CreatePulseWaveInBackend()
 {
-    std::shared_ptr<PulseConnection> connection = SharedPulseCaptureConnection();
-    if (!connection)
-        return nullptr;
-    return std::make_shared<PulseWaveInBackend>(std::move(connection));
+    return MakePulseBackend<PulseWaveInBackend>(SharedPulseCaptureConnection());
 }

@@ -6,11 +6,9 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <pulse/pulseaudio.h>
-#include <string>
 #include <vector>
 
 // Threads: the shared connection's mainloop (PulseConnection.h) runs every callback of the context, the
@@ -323,26 +321,8 @@ private:
     {
         StopProgress();
         m_volumeRequest.reset();
-        if (!m_stream)
-            return;
-        pa_stream* stream = m_stream.get();
-        pa_stream_set_write_callback(stream, nullptr, nullptr);
-        pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
-        pa_stream_set_state_callback(
-            stream,
-            [](pa_stream*, void* mainloop) {
-                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
-            },
-            m_connection->Mainloop());
-        // A stream the server has not confirmed yet cannot be disconnected, and left alone it would
-        // stay on the server until the program exits (a Reset just after another does this).
-        m_connection->WaitUntil([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; },
-                                kReplyTimeout);
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        if (pa_stream_get_state(stream) == PA_STREAM_READY)
-            pa_stream_disconnect(stream);
-        m_stream.reset();
-        m_streamContext.reset();
+        // A Reset just after another drops a stream the server has not confirmed yet.
+        ReleasePulseStream(*m_connection, m_stream, m_streamContext, kReplyTimeout);
     }
 
     void ApplyVolume()
@@ -504,7 +484,7 @@ private:
             if (q.end / m_frame * m_frame > m_heard)
                 break;
             m_queue.pop_front();
-            q.header->dwFlags = (q.header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+            MarkHeaderDone(q.header);
             m_callback->Push(MM_WOM_DONE, q.header);
         }
         if (m_queue.empty())
@@ -517,7 +497,7 @@ private:
         returned.swap(m_queue);
         m_queued = m_fed;
         for (const Queued& q : returned) {
-            q.header->dwFlags = (q.header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+            MarkHeaderDone(q.header);
             m_callback->Push(MM_WOM_DONE, q.header);
         }
     }
@@ -636,63 +616,22 @@ private:
     pa_cvolume m_appliedVolume{};
 };
 
-class PulseWaveOutBackend final : public WaveOutBackend
+class PulseWaveOutBackend final : public PulseWaveBackend<WaveOutBackend, PulseWaveOutDevice>
 {
 public:
-    explicit PulseWaveOutBackend(std::shared_ptr<PulseConnection> connection)
-        : m_connection(std::move(connection))
-    {
-    }
-
-    std::string Name() const override { return "PulseAudio"; }
-
-    unsigned GetNumDevs() override { return m_connection->Answers() ? 1 : 0; }
-
-    MMRESULT GetDevCaps(int deviceId, WAVEOUTCAPS& caps) override
-    {
-        if (!IsOurPulseDeviceId(deviceId))
-            return MMSYSERR_BADDEVICEID;
-        const MainloopLock lock(m_connection->Mainloop());
-        if (!m_connection->EnsureReady())
-            return MMSYSERR_BADDEVICEID;
-        caps.szPname = m_connection->DefaultSinkDescription().value_or(kDefaultDeviceName);
-        caps.dwFormats = WAVE_FORMAT_ALL;
-        caps.wChannels = 2;
-        caps.dwSupport = WAVECAPS_VOLUME | WAVECAPS_LRVOLUME;
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT Query(int deviceId, const TWaveFormatEx& format) override
-    {
-        if (!IsOurPulseDeviceId(deviceId))
-            return MMSYSERR_BADDEVICEID;
-        if (!m_connection->Answers())
-            return MMSYSERR_BADDEVICEID;
-        return IsPulsePcmFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
-    }
-
-    MMRESULT Open(std::unique_ptr<WaveOutDevice>& device, int deviceId, const TWaveFormatEx& format,
-                  NotificationQueue* callback) override
-    {
-        if (!callback)
-            return MMSYSERR_INVALPARAM;
-        if (const MMRESULT r = Query(deviceId, format))
-            return r;
-        return OpenPulseDevice(*m_connection, device,
-                               std::make_unique<PulseWaveOutDevice>(m_connection, format, callback), callback,
-                               MM_WOM_OPEN);
-    }
+    using PulseWaveBackend::PulseWaveBackend;
 
 private:
-    std::shared_ptr<PulseConnection> m_connection;
+    void DescribeDevice(WAVEOUTCAPS& caps) override
+    {
+        caps.szPname = m_connection->DefaultSinkDescription().value_or(kDefaultDeviceName);
+        caps.dwSupport = WAVECAPS_VOLUME | WAVECAPS_LRVOLUME;
+    }
 };
 
 } // namespace
 
 std::shared_ptr<WaveOutBackend> CreatePulseWaveOutBackend()
 {
-    std::shared_ptr<PulseConnection> connection = SharedPulseConnection();
-    if (!connection)
-        return nullptr;
-    return std::make_shared<PulseWaveOutBackend>(std::move(connection));
+    return MakePulseBackend<PulseWaveOutBackend>(SharedPulseConnection());
 }

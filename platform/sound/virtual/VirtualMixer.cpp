@@ -1,6 +1,7 @@
 #include "platform/sound/virtual/VirtualMixer.h"
 
 #include "platform/io/FileDescriptor.h"
+#include "platform/sound/MixerIds.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,52 +19,8 @@ using Line = VirtualMixerBackend::Line;
 using Control = VirtualMixerBackend::Control;
 using Device = VirtualMixerBackend::Device;
 
-// Line identifiers have the top bit set, control identifiers never: the two cannot be mistaken.
-constexpr std::uint32_t LineBit = 0x80000000U;
 constexpr unsigned MaxDestinations = 2046; // the highest index
-constexpr unsigned MaxSources = 4094;
 constexpr unsigned MaxControls = 254;
-
-std::uint32_t lineId(unsigned destination, int source)
-{
-    return LineBit | (destination << 16) | static_cast<std::uint32_t>(source + 1);
-}
-
-std::uint32_t controlId(unsigned destination, int source, unsigned control)
-{
-    return ((destination + 1) << 20) | (static_cast<std::uint32_t>(source + 1) << 8) | (control + 1);
-}
-
-struct LinePlace
-{
-    unsigned destination = 0;
-    int source = -1;
-};
-
-bool decodeLine(std::uint32_t id, LinePlace& place)
-{
-    if ((id & LineBit) == 0)
-        return false;
-    place.destination = (id >> 16) & 0x7FFF;
-    place.source = static_cast<int>(id & 0xFFFF) - 1;
-    return true;
-}
-
-struct ControlPlace
-{
-    LinePlace line;
-    unsigned control = 0;
-};
-
-bool decodeControl(std::uint32_t id, ControlPlace& place)
-{
-    if ((id & LineBit) != 0 || (id >> 20) == 0 || (id & 0xFF) == 0)
-        return false;
-    place.line.destination = (id >> 20) - 1;
-    place.line.source = static_cast<int>((id >> 8) & 0xFFF) - 1;
-    place.control = (id & 0xFF) - 1;
-    return true;
-}
 
 template <typename DeviceT> auto* findLine(DeviceT& device, unsigned destination, int source)
 {
@@ -74,12 +31,13 @@ template <typename DeviceT> auto* findLine(DeviceT& device, unsigned destination
     auto& d = device.destinations[destination];
     if (source < 0)
         return source == -1 ? &d.line : none;
-    if (static_cast<std::size_t>(source) >= d.sources.size() || static_cast<unsigned>(source) > MaxSources)
+    if (static_cast<std::size_t>(source) >= d.sources.size() ||
+        static_cast<unsigned>(source) > kMixerMaxSources)
         return none;
     return &d.sources[static_cast<std::size_t>(source)];
 }
 
-template <typename DeviceT> auto* findControl(DeviceT& device, const ControlPlace& place)
+template <typename DeviceT> auto* findControl(DeviceT& device, const MixerControlPlace& place)
 {
     auto* line = findLine(device, place.line.destination, place.line.source);
     using ControlT = std::conditional_t<std::is_const_v<DeviceT>, const Control, Control>;
@@ -245,37 +203,16 @@ public:
         const Device* device = thisDevice();
         if (!device)
             return MMSYSERR_NODRIVER;
-        LinePlace place;
-        switch (flags) {
-        case MIXER_GETLINEINFOF_DESTINATION:
-            place = {info.dwDestination, -1};
-            break;
-        case MIXER_GETLINEINFOF_SOURCE:
-            if (info.dwSource > MaxSources)
-                return MIXERR_INVALLINE;
-            place = {info.dwDestination, static_cast<int>(info.dwSource)};
-            break;
-        case MIXER_GETLINEINFOF_LINEID:
-            if (!decodeLine(info.dwLineID, place))
-                return MIXERR_INVALLINE;
-            break;
-        default:
-            return MMSYSERR_INVALFLAG;
-        }
+        MixerLinePlace place;
+        if (const MMRESULT r = RequestedMixerLine(info, flags, place))
+            return r;
         const Line* line = findLine(*device, place.destination, place.source);
         if (!line)
             return MIXERR_INVALLINE;
         const auto& destination = device->destinations[place.destination];
-        info.dwDestination = place.destination;
-        info.dwSource = place.source < 0 ? 0 : static_cast<std::uint32_t>(place.source);
-        info.dwLineID = lineId(place.destination, place.source);
-        info.fdwLine = MIXERLINE_LINEF_ACTIVE | (place.source < 0 ? 0 : MIXERLINE_LINEF_SOURCE);
-        info.dwComponentType = line->componentType;
-        info.cChannels = 1;
-        info.cConnections = place.source < 0 ? static_cast<std::uint32_t>(destination.sources.size()) : 0;
-        info.cControls = static_cast<std::uint32_t>(line->controls.size());
-        info.szShortName = MixerNameField(line->name, 16);
-        info.szName = MixerNameField(line->name, 64);
+        DescribeMixerLine(info, place, line->componentType,
+                          place.source < 0 ? static_cast<std::uint32_t>(destination.sources.size()) : 0,
+                          static_cast<std::uint32_t>(line->controls.size()), line->name);
         return MMSYSERR_NOERROR;
     }
 
@@ -287,9 +224,9 @@ public:
         const Device* device = thisDevice();
         if (!device)
             return MMSYSERR_NODRIVER;
-        LinePlace place;
+        MixerLinePlace place;
         const Line* line =
-            decodeLine(id, place) ? findLine(*device, place.destination, place.source) : nullptr;
+            DecodeMixerLine(id, place) ? findLine(*device, place.destination, place.source) : nullptr;
         if (!line)
             return MIXERR_INVALLINE;
         const int index = controlOfType(*line, controlType);
@@ -298,7 +235,7 @@ public:
         const Control& c = line->controls[static_cast<std::size_t>(index)];
         const bool selector = c.type == MIXERCONTROL_CONTROLTYPE_MUX;
         control.cbStruct = 148;
-        control.dwControlID = controlId(place.destination, place.source, static_cast<unsigned>(index));
+        control.dwControlID = MixerControlId(place.destination, place.source, static_cast<unsigned>(index));
         control.dwControlType = c.type;
         control.fdwControl = MIXERCONTROL_CONTROLF_UNIFORM | (selector ? MIXERCONTROL_CONTROLF_MULTIPLE : 0);
         control.cMultipleItems = selector ? static_cast<std::uint32_t>(c.items.size()) : 0;
@@ -320,8 +257,8 @@ public:
         const Device* device = thisDevice();
         if (!device)
             return MMSYSERR_NODRIVER;
-        ControlPlace place;
-        const Control* c = decodeControl(id, place) ? findControl(*device, place) : nullptr;
+        MixerControlPlace place;
+        const Control* c = DecodeMixerControl(id, place) ? findControl(*device, place) : nullptr;
         if (!c)
             return MIXERR_INVALCONTROL;
         values = c->values;
@@ -340,8 +277,8 @@ public:
             if (!device)
                 return MMSYSERR_NODRIVER;
             m_state->setCalls.emplace_back(id, values);
-            ControlPlace place;
-            Control* c = decodeControl(id, place) ? findControl(*device, place) : nullptr;
+            MixerControlPlace place;
+            Control* c = DecodeMixerControl(id, place) ? findControl(*device, place) : nullptr;
             if (!c)
                 return MIXERR_INVALCONTROL;
             if (const MMRESULT bad = checkValues(*c, values))
@@ -515,13 +452,13 @@ void VirtualMixerBackend::ChangeElsewhere(unsigned mixerId, unsigned destination
         if (index < 0)
             throw std::invalid_argument("Contrôle inconnu du mixeur virtuel");
         line->controls[static_cast<std::size_t>(index)].values = std::move(values);
-        control = controlId(destination, source, static_cast<unsigned>(index));
+        control = MixerControlId(destination, source, static_cast<unsigned>(index));
         told = m_state->openMixersOf(mixerId);
     }
     for (const auto& m : told) {
         m->Post(MM_MIXM_CONTROL_CHANGE, control);
         if (lineToo)
-            m->Post(MM_MIXM_LINE_CHANGE, lineId(destination, source));
+            m->Post(MM_MIXM_LINE_CHANGE, MixerLineId(destination, source));
     }
 }
 
@@ -531,7 +468,7 @@ std::uint32_t VirtualMixerBackend::LineId(unsigned mixerId, unsigned destination
     if (mixerId >= m_state->devices.size() ||
         !findLine(std::as_const(m_state->devices[mixerId]), destination, source))
         return 0;
-    return lineId(destination, source);
+    return MixerLineId(destination, source);
 }
 
 std::uint32_t VirtualMixerBackend::ControlId(unsigned mixerId, unsigned destination, int source,
@@ -542,7 +479,7 @@ std::uint32_t VirtualMixerBackend::ControlId(unsigned mixerId, unsigned destinat
         return 0;
     const Line* line = findLine(std::as_const(m_state->devices[mixerId]), destination, source);
     const int index = line ? controlOfType(*line, controlType) : -1;
-    return index < 0 ? 0 : controlId(destination, source, static_cast<unsigned>(index));
+    return index < 0 ? 0 : MixerControlId(destination, source, static_cast<unsigned>(index));
 }
 
 int VirtualMixerBackend::OpenMixers() const

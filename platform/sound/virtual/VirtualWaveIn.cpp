@@ -1,21 +1,7 @@
 #include "platform/sound/virtual/VirtualWaveIn.h"
 
 #include <algorithm>
-#include <chrono>
-#include <deque>
 #include <utility>
-
-struct VirtualWaveInBackend::DeviceState
-{
-    TWaveFormatEx format{};
-    NotificationQueue* callback = nullptr;
-    std::deque<WAVEHDR*> queue;
-    bool started = false;
-    bool open = false;
-    std::uint64_t frame = 0;     // next frame of the signal
-    std::uint64_t position = 0;  // bytes recorded since the open or the last reset
-    std::uint64_t remainder = 0; // sub-frame carry of the clock
-};
 
 namespace {
 
@@ -36,26 +22,16 @@ void putFrame(std::uint8_t* out, const TWaveFormatEx& f, const VirtualWaveInBack
 
 } // namespace
 
-class VirtualWaveInDevice : public WaveInDevice
+class VirtualWaveInDevice : public VirtualWaveDevice<WaveInDevice, VirtualWaveInBackend, VirtualWaveInState>
 {
 public:
-    VirtualWaveInDevice(std::shared_ptr<VirtualWaveInBackend> backend,
-                        std::shared_ptr<VirtualWaveInBackend::DeviceState> state)
-        : m_backend(std::move(backend)), m_state(std::move(state))
-    {
-    }
+    using VirtualWaveDevice::VirtualWaveDevice;
 
-    MMRESULT AddBuffer(WAVEHDR* header) override
-    {
-        const std::lock_guard<std::mutex> lock(m_backend->m_mutex);
-        m_state->queue.push_back(header);
-        return MMSYSERR_NOERROR;
-    }
+    MMRESULT AddBuffer(WAVEHDR* header) override { return Queue(header); }
 
     MMRESULT Start() override
     {
-        const std::lock_guard<std::mutex> lock(m_backend->m_mutex);
-        m_state->started = true;
+        m_backend->SetLocked(m_state->started, true);
         return MMSYSERR_NOERROR;
     }
 
@@ -69,27 +45,11 @@ public:
             if (!m_state->queue.empty() && m_state->queue.front()->dwBytesRecorded > 0) {
                 partial = m_state->queue.front();
                 m_state->queue.pop_front();
-                partial->dwFlags = (partial->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+                MarkHeaderDone(partial);
             }
         }
         if (partial)
             m_state->callback->Push(MM_WIM_DATA, partial);
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT Reset() override
-    {
-        std::deque<WAVEHDR*> returned;
-        {
-            const std::lock_guard<std::mutex> lock(m_backend->m_mutex);
-            m_state->started = false;
-            m_state->position = 0;
-            returned.swap(m_state->queue);
-            for (WAVEHDR* header : returned)
-                header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-        }
-        for (WAVEHDR* header : returned)
-            m_state->callback->Push(MM_WIM_DATA, header);
         return MMSYSERR_NOERROR;
     }
 
@@ -107,34 +67,15 @@ public:
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT Close() override
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_backend->m_mutex);
-            if (!m_state->queue.empty())
-                return WAVERR_STILLPLAYING;
-            m_state->open = false;
-        }
-        m_state->callback->Push(MM_WIM_CLOSE, nullptr);
-        return MMSYSERR_NOERROR;
-    }
-
 private:
-    std::shared_ptr<VirtualWaveInBackend> m_backend;
-    std::shared_ptr<VirtualWaveInBackend::DeviceState> m_state;
+    void ResetLocked() override { m_state->started = false; }
 };
 
 VirtualWaveInBackend::VirtualWaveInBackend() = default;
 
 VirtualWaveInBackend::~VirtualWaveInBackend()
 {
-    m_clock.Stop();
-}
-
-unsigned VirtualWaveInBackend::GetNumDevs()
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_deviceCount;
+    StopClock();
 }
 
 MMRESULT VirtualWaveInBackend::GetDevCaps(int deviceId, WAVEINCAPS& caps)
@@ -148,57 +89,15 @@ MMRESULT VirtualWaveInBackend::GetDevCaps(int deviceId, WAVEINCAPS& caps)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT VirtualWaveInBackend::Query(int deviceId, const TWaveFormatEx& format)
+std::unique_ptr<WaveInDevice> VirtualWaveInBackend::MakeDevice(std::shared_ptr<VirtualWaveInState> state)
 {
-    WAVEINCAPS caps;
-    if (const MMRESULT r = GetDevCaps(deviceId, caps))
-        return r;
-    const bool pcm =
-        format.wFormatTag == WAVE_FORMAT_PCM && (format.nChannels == 1 || format.nChannels == 2) &&
-        (format.wBitsPerSample == 8 || format.wBitsPerSample == 16) && format.nSamplesPerSec > 0 &&
-        format.nBlockAlign == format.nChannels * format.wBitsPerSample / 8;
-    return pcm ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
-}
-
-MMRESULT VirtualWaveInBackend::Open(std::unique_ptr<WaveInDevice>& device, int deviceId,
-                                    const TWaveFormatEx& format, NotificationQueue* callback)
-{
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_failOpen != MMSYSERR_NOERROR)
-            return std::exchange(m_failOpen, MMSYSERR_NOERROR);
-    }
-    if (const MMRESULT r = Query(deviceId, format))
-        return r;
-    auto state = std::make_shared<DeviceState>();
-    state->format = format;
-    state->callback = callback;
-    state->open = true;
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_devices.push_back(state);
-    }
-    device = std::make_unique<VirtualWaveInDevice>(shared_from_this(), state);
-    callback->Push(MM_WIM_OPEN, nullptr);
-    return MMSYSERR_NOERROR;
-}
-
-void VirtualWaveInBackend::SetDeviceCount(unsigned count)
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    m_deviceCount = count;
+    return std::make_unique<VirtualWaveInDevice>(shared_from_this(), std::move(state));
 }
 
 void VirtualWaveInBackend::SetSignal(Signal signal)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_signal = std::move(signal);
-}
-
-void VirtualWaveInBackend::FailNextOpen(MMRESULT code)
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    m_failOpen = code;
 }
 
 void VirtualWaveInBackend::Advance(std::uint32_t ms)
@@ -209,10 +108,7 @@ void VirtualWaveInBackend::Advance(std::uint32_t ms)
         for (const auto& d : m_devices) {
             if (!d->open || !d->started)
                 continue;
-            const std::uint64_t units =
-                static_cast<std::uint64_t>(d->format.nSamplesPerSec) * ms + d->remainder;
-            std::uint64_t frames = units / 1000;
-            d->remainder = units % 1000;
+            std::uint64_t frames = Due(*d, d->format.nSamplesPerSec, ms);
             const std::uint32_t align = d->format.nBlockAlign;
             while (frames > 0 && !d->queue.empty()) {
                 WAVEHDR* header = d->queue.front();
@@ -227,7 +123,7 @@ void VirtualWaveInBackend::Advance(std::uint32_t ms)
                 frames -= n;
                 if ((header->dwBufferLength - header->dwBytesRecorded) < align) {
                     d->queue.pop_front();
-                    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+                    MarkHeaderDone(header);
                     filled.emplace_back(d->callback, header);
                 }
             }
@@ -235,18 +131,5 @@ void VirtualWaveInBackend::Advance(std::uint32_t ms)
             d->frame += frames;
         }
     }
-    for (const auto& [callback, header] : filled)
-        callback->Push(MM_WIM_DATA, header);
-}
-
-void VirtualWaveInBackend::RunInRealTime(double speed)
-{
-    m_clock.Run(speed, [this](std::uint32_t ms) { Advance(ms); });
-}
-
-int VirtualWaveInBackend::OpenDevices() const
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<int>(
-        std::count_if(m_devices.begin(), m_devices.end(), [](const auto& d) { return d->open; }));
+    PushDone(filled);
 }

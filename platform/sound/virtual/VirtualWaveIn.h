@@ -6,16 +6,21 @@
 // mutex, and notifications go through each device's queue.
 #pragma once
 
-#include "platform/sound/VirtualClock.h"
 #include "platform/sound/WaveInService.h"
+#include "platform/sound/virtual/VirtualWaveBackend.h"
 
-#include <atomic>
+#include <cstdint>
 #include <functional>
-#include <mutex>
-#include <thread>
-#include <vector>
+#include <memory>
 
-class VirtualWaveInBackend : public WaveInBackend, public std::enable_shared_from_this<VirtualWaveInBackend>
+struct VirtualWaveInState : VirtualWaveState
+{
+    bool started = false;
+    std::uint64_t frame = 0; // next frame of the signal
+};
+
+class VirtualWaveInBackend : public VirtualWaveBackend<WaveInBackend, VirtualWaveInState>,
+                             public std::enable_shared_from_this<VirtualWaveInBackend>
 {
 public:
     using Signal = std::function<int(std::uint64_t frame, unsigned channel)>;
@@ -23,29 +28,16 @@ public:
     VirtualWaveInBackend();
     ~VirtualWaveInBackend() override;
 
-    std::string Name() const override { return "virtuel"; }
-    unsigned GetNumDevs() override;
     MMRESULT GetDevCaps(int deviceId, WAVEINCAPS& caps) override;
-    MMRESULT Query(int deviceId, const TWaveFormatEx& format) override;
-    MMRESULT Open(std::unique_ptr<WaveInDevice>& device, int deviceId, const TWaveFormatEx& format,
-                  NotificationQueue* callback) override;
 
-    void SetDeviceCount(unsigned count);
     void SetSignal(Signal signal);
-    void FailNextOpen(MMRESULT code);
     // Records ms milliseconds on every open, started device.
-    void Advance(std::uint32_t ms);
-    void RunInRealTime(double speed);
-    int OpenDevices() const;
+    void Advance(std::uint32_t ms) override;
 
 private:
     friend class VirtualWaveInDevice;
-    struct DeviceState;
 
-    mutable std::mutex m_mutex;
-    unsigned m_deviceCount = 1;
-    MMRESULT m_failOpen = MMSYSERR_NOERROR;
+    std::unique_ptr<WaveInDevice> MakeDevice(std::shared_ptr<VirtualWaveInState> state) override;
+
     Signal m_signal;
-    std::vector<std::shared_ptr<DeviceState>> m_devices;
-    VirtualClock m_clock; // last: stopped before the devices it advances go
 };
