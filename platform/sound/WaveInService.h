@@ -34,9 +34,28 @@ public:
 
 using WaveInBackend = WaveBackend<WaveInDevice, WAVEINCAPS>;
 
-// The functions of both directions (WaveService.h), then the input's own; its backend is chosen like
-// the output's.
-SONALTO_WAVE_SERVICE_DECLARATIONS(In, HWAVEIN, WAVEINCAPS)
+// What both directions offer alike (their definitions are shared, see WaveService.h):
+// - CurrentWaveInBackend: the backend the program uses, chosen once, at first use, by probing (a sound
+//   server, else ALSA); SetCurrentWaveInBackend: another (tests install the virtual one before any device
+//   is opened).
+// - waveInOpen: with WAVE_FORMAT_QUERY only asks (handle and callback unused); otherwise opens.
+// - waveInGetErrorText: the French text of a code; non-zero for an unknown code.
+// Handles are numbers, never pointers: a call with a closed handle gets MMSYSERR_INVALHANDLE.
+using HWAVEIN = std::uintptr_t;
+WaveInBackend& CurrentWaveInBackend();
+void SetCurrentWaveInBackend(std::shared_ptr<WaveInBackend> backend);
+unsigned waveInGetNumDevs();
+MMRESULT waveInGetDevCaps(int deviceId, WAVEINCAPS& caps);
+MMRESULT waveInOpen(HWAVEIN* handle, int deviceId, const TWaveFormatEx* format, NotificationQueue* callback,
+                    std::uint32_t flags);
+MMRESULT waveInClose(HWAVEIN handle);
+MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR* header);
+MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR* header);
+MMRESULT waveInReset(HWAVEIN handle);
+MMRESULT waveInGetPosition(HWAVEIN handle, MMTIME& time);
+MMRESULT waveInGetErrorText(MMRESULT code, std::string& text);
+
+// The input's own.
 MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR* header);
 MMRESULT waveInStart(HWAVEIN handle);
 MMRESULT waveInStop(HWAVEIN handle);

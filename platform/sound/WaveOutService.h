@@ -58,8 +58,28 @@ public:
 
 using WaveOutBackend = WaveBackend<WaveOutDevice, WAVEOUTCAPS>;
 
-// The functions of both directions (WaveService.h), then the output's own.
-SONALTO_WAVE_SERVICE_DECLARATIONS(Out, HWAVEOUT, WAVEOUTCAPS)
+// What both directions offer alike (their definitions are shared, see WaveService.h):
+// - CurrentWaveOutBackend: the backend the program uses, chosen once, at first use, by probing (a sound
+//   server, else ALSA); SetCurrentWaveOutBackend: another (tests install the virtual one before any device
+//   is opened).
+// - waveOutOpen: with WAVE_FORMAT_QUERY only asks (handle and callback unused); otherwise opens.
+// - waveOutGetErrorText: the French text of a code; non-zero for an unknown code.
+// Handles are numbers, never pointers: a call with a closed handle gets MMSYSERR_INVALHANDLE.
+using HWAVEOUT = std::uintptr_t;
+WaveOutBackend& CurrentWaveOutBackend();
+void SetCurrentWaveOutBackend(std::shared_ptr<WaveOutBackend> backend);
+unsigned waveOutGetNumDevs();
+MMRESULT waveOutGetDevCaps(int deviceId, WAVEOUTCAPS& caps);
+MMRESULT waveOutOpen(HWAVEOUT* handle, int deviceId, const TWaveFormatEx* format, NotificationQueue* callback,
+                     std::uint32_t flags);
+MMRESULT waveOutClose(HWAVEOUT handle);
+MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header);
+MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header);
+MMRESULT waveOutReset(HWAVEOUT handle);
+MMRESULT waveOutGetPosition(HWAVEOUT handle, MMTIME& time);
+MMRESULT waveOutGetErrorText(MMRESULT code, std::string& text);
+
+// The output's own.
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header);
 MMRESULT waveOutPause(HWAVEOUT handle);
 MMRESULT waveOutRestart(HWAVEOUT handle);

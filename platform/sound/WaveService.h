@@ -142,30 +142,8 @@ private:
 // The French text of a code into text; non-zero for an unknown code.
 MMRESULT WaveGetErrorText(MMRESULT code, std::string& text);
 
-// The functions of a direction's service (Direction: Out, In) that are the same for both, declared in
-// the direction's header:
-// - Current<...>Backend: the backend the program uses, chosen once, at first use, by probing (a sound
-//   server, else ALSA); SetCurrent<...>Backend: another (tests install the virtual one before any device
-//   is opened).
-// - <...>Open: with WAVE_FORMAT_QUERY only asks (handle and callback unused); otherwise opens.
-// - <...>GetErrorText: the French text of a code; non-zero for an unknown code.
-// Handles are numbers, never pointers: a call with a closed handle gets MMSYSERR_INVALHANDLE.
-#define SONALTO_WAVE_SERVICE_DECLARATIONS(Direction, Handle, Caps)                                           \
-    using Handle = std::uintptr_t;                                                                           \
-    Wave##Direction##Backend& CurrentWave##Direction##Backend();                                             \
-    void SetCurrentWave##Direction##Backend(std::shared_ptr<Wave##Direction##Backend> backend);              \
-    unsigned wave##Direction##GetNumDevs();                                                                  \
-    MMRESULT wave##Direction##GetDevCaps(int deviceId, Caps& caps);                                          \
-    MMRESULT wave##Direction##Open(Handle* handle, int deviceId, const TWaveFormatEx* format,                \
-                                   NotificationQueue* callback, std::uint32_t flags);                        \
-    MMRESULT wave##Direction##Close(Handle handle);                                                          \
-    MMRESULT wave##Direction##PrepareHeader(Handle handle, WAVEHDR* header);                                 \
-    MMRESULT wave##Direction##UnprepareHeader(Handle handle, WAVEHDR* header);                               \
-    MMRESULT wave##Direction##Reset(Handle handle);                                                          \
-    MMRESULT wave##Direction##GetPosition(Handle handle, MMTIME& time);                                      \
-    MMRESULT wave##Direction##GetErrorText(MMRESULT code, std::string& text);
-
-// Their definitions, over the service that probe chooses the backend of.
+// The definitions of the functions a direction's header declares the same way for both directions
+// (Direction: Out, In), over the service that probe chooses the backend of.
 #define SONALTO_WAVE_SERVICE_FUNCTIONS(Direction, Handle, Caps, probe)                                       \
     namespace {                                                                                              \
     WaveService<Wave##Direction##Backend>& service()                                                         \
