@@ -1,6 +1,8 @@
 // A RIFF WAVE file of 8- or 16-bit PCM read in parts: its header once, then only the samples asked for, or
 // all of them folded to mono 16-bit block by block as they are read. What a project's clips and the editor
 // take from hour-long recordings without holding the whole file in memory.
+// Threads: once open, a file is only read (at given offsets, into buffers of each call's own), so several
+// threads may read ranges of it at once; ReadMono16 folds the second half on a thread of its own.
 #pragma once
 
 #include "audio/WaveStorage.h"

@@ -57,18 +57,26 @@ struct Opened
     long long mono = 0;
 };
 
-Opened openInFreshProcess(const std::string& self, const std::string& mode, const std::string& file)
+// Both ways, each in fresh processes taken in turn, so that whatever the machine does meanwhile weighs on
+// both alike: the medians of each.
+std::pair<Opened, Opened> openInFreshProcesses(const std::string& self, const std::string& file, int runs)
 {
-    std::vector<Opened> all;
-    for (int i = 0; i < Runs; ++i) {
-        Opened o;
-        const std::string line = RunSelf(self, {mode, file});
-        if (std::sscanf(line.c_str(), "%lf %lld %lld", &o.seconds, &o.peak, &o.mono) != 3)
-            return {};
-        all.push_back(o);
-    }
-    std::sort(all.begin(), all.end(), [](const Opened& a, const Opened& b) { return a.seconds < b.seconds; });
-    return all[all.size() / 2];
+    std::vector<Opened> streamed;
+    std::vector<Opened> whole;
+    for (int i = 0; i < runs; ++i)
+        for (const bool before : {false, true}) {
+            Opened o;
+            const std::string line = RunSelf(self, {before ? "--open-whole" : "--open", file});
+            if (std::sscanf(line.c_str(), "%lf %lld %lld", &o.seconds, &o.peak, &o.mono) != 3)
+                return {};
+            (before ? whole : streamed).push_back(o);
+        }
+    const auto median = [](std::vector<Opened>& all) {
+        std::sort(all.begin(), all.end(),
+                  [](const Opened& a, const Opened& b) { return a.seconds < b.seconds; });
+        return all[all.size() / 2];
+    };
+    return {median(streamed), median(whole)};
 }
 
 double paintMs(TEditor& editor, QImage& image)
@@ -153,8 +161,7 @@ int main(int argc, char* argv[])
 
     // Opening the file as a user does, in a fresh process where every page touched is a new one, beside the
     // way the editor opened files before (read whole, then folded beside it).
-    const Opened opened = openInFreshProcess(argv[0], "--open", input);
-    const Opened before = openInFreshProcess(argv[0], "--open-whole", input);
+    const auto [opened, before] = openInFreshProcesses(argv[0], input, 5);
     if (opened.seconds < 0 || before.seconds < 0) {
         std::printf("LoadRecording in a fresh process: failed\n");
         return 1;

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int Runs = 3;
 
 double now()
 {
@@ -133,8 +132,8 @@ void benchProject(const std::string& self, const std::string& folder, const std:
     std::string ddScript;
     const std::string project = makeProject(folder, source, count, lengthMs, ddScript);
     const std::string what = std::to_string(count) + " clips of " + std::to_string(lengthMs / 1000) + " s";
-    const double dd = MedianCommandSeconds(Runs, {"sh", "-c", ddScript});
-    const Opened opened = openInFreshProcess(self, "--open", project, Runs);
+    const double dd = MedianCommandSeconds(5, {"sh", "-c", ddScript});
+    const Opened opened = openInFreshProcess(self, "--open", project, 5);
     if (opened.seconds < 0) {
         std::printf("%-44s failed\n", ("LoadProject, " + what).c_str());
         return;

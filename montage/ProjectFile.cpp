@@ -5,14 +5,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -312,6 +316,44 @@ bool cutFromMemory(TWave& wave, const TWave& source, const ClipBytes& bytes, con
     return true;
 }
 
+TWaveFormatEx montageRecord()
+{
+    TWaveFormatEx format{};
+    PCMFormatToWaveFormat(format, MontageFormat);
+    return format;
+}
+
+// A clip of a wave file that reads only its own bytes, converted to the montage's format as they are read
+// (they are never held whole in the source's format). Cut touches nothing shared but the file, which it
+// only reads: clips can be cut on other threads while the load goes on.
+struct ClipPlan
+{
+    const TPcmWaveFile* file;
+    ClipBytes bytes;
+
+    bool Cut(TWave& wave) const
+    {
+        const TWaveFormatEx montageFormat = montageRecord();
+        return file->ReadRange(bytes.first, bytes.last, wave, &montageFormat);
+    }
+};
+
+// The plan for a clip of a regular file that is a wave of one of the PCM formats, when it does not take
+// all of it; none for anything else.
+std::optional<ClipPlan> planWaveClip(const std::string& path, const struct stat& st, std::int32_t startMs,
+                                     std::int32_t lengthMs, SourceCache& sources)
+{
+    if (!S_ISREG(st.st_mode))
+        return std::nullopt;
+    const TPcmWaveFile* file = sources.Wave(path);
+    if (!file || WaveFormatToPCMFormat(&file->Format()) == nonePCM)
+        return std::nullopt;
+    const ClipBytes bytes = clipBytes(file->Format(), file->DataSize(), startMs, lengthMs);
+    if (bytes.whole)
+        return std::nullopt;
+    return ClipPlan{file, bytes};
+}
+
 // The clip's audio: the stretch [startMs, startMs + lengthMs) of the source, limited to what the source
 // holds, in the montage's format. Unreadable, with an empty wave, when the source cannot be read as a wave
 // of PCM sound or decoded into one. A wave file gives only the clip's own bytes; another file is decoded
@@ -324,18 +366,11 @@ CutResult cutFromSource(TWave& wave, const std::string& path, const struct stat&
     if (!S_ISREG(st.st_mode))
         return CutResult::Unreadable;
     try {
-        TWaveFormatEx montageFormat{};
-        PCMFormatToWaveFormat(montageFormat, MontageFormat);
         if (const TPcmWaveFile* file = sources.Wave(path)) {
-            const TWaveFormatEx& format = file->Format();
-            if (WaveFormatToPCMFormat(&format) == nonePCM)
+            if (WaveFormatToPCMFormat(&file->Format()) == nonePCM)
                 return CutResult::Unreadable;
-            const ClipBytes bytes = clipBytes(format, file->DataSize(), startMs, lengthMs);
-            if (!bytes.whole) {
-                // Converted as it is read: the clip's bytes in the source's format are never held whole.
-                return file->ReadRange(bytes.first, bytes.last, wave, &montageFormat) ? CutResult::Cut
-                                                                                      : CutResult::Unreadable;
-            }
+            if (const std::optional<ClipPlan> plan = planWaveClip(path, st, startMs, lengthMs, sources))
+                return plan->Cut(wave) ? CutResult::Cut : CutResult::Unreadable;
             file->ReadWhole(wave); // the clip is the whole file, as it stands
         } else {
             TWave* source = sources.Decoded(path);
@@ -355,8 +390,8 @@ CutResult cutFromSource(TWave& wave, const std::string& path, const struct stat&
                 return CutResult::Unreadable;
             // From memory the clip has always been an image of its own, even when it is all of the source.
             const ClipBytes bytes = clipBytes(*source->WaveFormat(), source->DataSize(), startMs, lengthMs);
-            return cutFromMemory(wave, *source, bytes, montageFormat) ? CutResult::Cut
-                                                                      : CutResult::Unreadable;
+            return cutFromMemory(wave, *source, bytes, montageRecord()) ? CutResult::Cut
+                                                                        : CutResult::Unreadable;
         }
         if (!wave.ConvertToPCM(MontageFormat)) {
             wave.Clear();
@@ -395,6 +430,139 @@ std::vector<std::string> sourceNames(const std::array<std::uint8_t, ClipRecordSi
         names.push_back(std::move(raw));
     return names;
 }
+
+// Where a record's source is: its path, or the bytes stored for a path of no known encoding. False when
+// neither names a file.
+bool findSource(const std::array<std::uint8_t, ClipRecordSize>& bytes, const TClipRecord& record,
+                std::string& path, struct stat& st)
+{
+    path = record.SourceFile;
+    if (pathExists(path, st))
+        return true;
+    const std::string raw(fieldBytes(bytes.data(), ClipRecordLayout::SourceLength, ClipRecordLayout::Source,
+                                     ClipRecordLayout::SourceCapacity));
+    if (IsValidUtf8(raw) || !pathExists(raw, st))
+        return false;
+    path = raw;
+    return true;
+}
+
+// A clip this short costs less to convert than handing it over, and would only add the other thread's
+// buffers to a project of many short clips.
+constexpr std::uint64_t MinBytesCutAhead = 1 << 20;
+
+// The plan for the clip of the record at the stream's position (which stays where it is), when it is a
+// long enough clip of a wave file.
+std::optional<ClipPlan> planNextClip(TStream& stream, SourceCache& sources)
+{
+    const std::uint64_t position = stream.Position();
+    std::array<std::uint8_t, ClipRecordSize> bytes{};
+    const bool whole = readRecord(stream, bytes);
+    stream.Seek(static_cast<std::int64_t>(position), SeekOrigin::Beginning);
+    if (!whole)
+        return std::nullopt;
+    const TClipRecord record = DecodeClipRecord(bytes.data());
+    std::string path;
+    struct stat st
+    {
+    };
+    std::optional<ClipPlan> plan;
+    try {
+        if (findSource(bytes, record, path, st))
+            plan = planWaveClip(path, st, record.StartMs, record.LengthMs, sources);
+    } catch (const EStreamError&) {
+        // told when its turn comes
+    }
+    if (plan && plan->bytes.last - plan->bytes.first < MinBytesCutAhead)
+        plan.reset();
+    return plan;
+}
+
+// The thread that cuts the next record's clip while the loading thread cuts this one's, so that two cores
+// convert at once. It lives for the whole load: its resampler and buffers serve every clip it cuts. One clip
+// at a time; the loading thread opens its file, the cutting thread only reads it.
+class ClipCutter
+{
+public:
+    ClipCutter() = default;
+    ClipCutter(const ClipCutter&) = delete;
+    ClipCutter& operator=(const ClipCutter&) = delete;
+    ~ClipCutter()
+    {
+        if (!m_thread.joinable())
+            return;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+
+    // Whether the clip of the record at that position was handed over.
+    bool Holds(std::uint64_t position) const { return m_position == position; }
+
+    void Start(std::uint64_t position, const ClipPlan& plan)
+    {
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { run(); });
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_plan = plan;
+            m_done = false;
+        }
+        m_position = position;
+        m_wake.notify_all();
+    }
+
+    // The clip handed over, once cut; Unreadable when it could not be.
+    CutResult Take(TWave& wave)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_wake.wait(lock, [this] { return m_done; });
+        m_position.reset();
+        if (!m_wave)
+            return CutResult::Unreadable;
+        wave.SwapContent(*m_wave);
+        m_wave.reset();
+        return CutResult::Cut;
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stop || m_plan.has_value(); });
+            if (m_stop)
+                return;
+            const ClipPlan plan = *m_plan;
+            m_plan.reset();
+            lock.unlock();
+            auto wave = std::make_unique<TWave>();
+            bool cut = false;
+            try {
+                cut = plan.Cut(*wave);
+            } catch (...) {
+                // unreadable, as on the loading thread
+            }
+            lock.lock();
+            if (cut)
+                m_wave = std::move(wave);
+            m_done = true;
+            m_wake.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::optional<ClipPlan> m_plan;
+    std::unique_ptr<TWave> m_wave;
+    bool m_done = false;
+    bool m_stop = false;
+    std::optional<std::uint64_t> m_position; // the loading thread's own
+    std::thread m_thread;
+};
 
 std::string missingSourceMessage(const std::string& path)
 {
@@ -567,15 +735,25 @@ bool LoadProjectFromStream(TMontage& montage, TStream& stream,
         for (const std::string& name : sourceNames(bytes))
             sources.Expect(name);
     stream.Seek(static_cast<std::int64_t>(firstRecord), SeekOrigin::Beginning);
+    ClipCutter cutter;
     try {
         while (stream.Position() < stream.Size()) {
             if (montage.ClipCount >= MaxClips || montage.FirstFreeSlot() < 0) {
                 tell(stripFullMessage());
                 break;
             }
+            // This record's clip was handed over while the one before was cut here; otherwise the next
+            // record's is handed over now, to be cut while this one is.
+            TWave cutAhead;
+            std::optional<CutResult> cutAheadResult;
+            if (cutter.Holds(stream.Position()))
+                cutAheadResult = cutter.Take(cutAhead);
             std::array<std::uint8_t, ClipRecordSize> bytes{};
             if (!readRecord(stream, bytes))
                 throw EReadPastEndError();
+            if (!cutAheadResult)
+                if (const std::optional<ClipPlan> next = planNextClip(stream, sources))
+                    cutter.Start(stream.Position(), *next);
             struct Passed
             {
                 SourceCache& sources;
@@ -588,26 +766,23 @@ bool LoadProjectFromStream(TMontage& montage, TStream& stream,
             } passed{sources, sourceNames(bytes)};
 
             const TClipRecord record = DecodeClipRecord(bytes.data());
-            std::string path = record.SourceFile;
+            std::string path;
             struct stat st
             {
             };
-            if (!pathExists(path, st)) {
-                // A path of no known encoding was stored as its own bytes.
-                const std::string raw(fieldBytes(bytes.data(), ClipRecordLayout::SourceLength,
-                                                 ClipRecordLayout::Source, ClipRecordLayout::SourceCapacity));
-                if (IsValidUtf8(raw) || !pathExists(raw, st)) {
-                    tell(missingSourceMessage(path));
-                    continue;
-                }
-                path = raw;
+            if (!findSource(bytes, record, path, st)) {
+                tell(missingSourceMessage(record.SourceFile));
+                continue;
             }
 
             // A clip in another format than the montage's would be refused by the render, and would
             // empty the whole montage if it came first: such a source is told and left out.
             TWave audio;
-            const CutResult cut =
-                cutFromSource(audio, path, st, record.StartMs, record.LengthMs, sources, options);
+            if (cutAheadResult)
+                audio.SwapContent(cutAhead);
+            const CutResult cut = cutAheadResult ? *cutAheadResult
+                                                 : cutFromSource(audio, path, st, record.StartMs,
+                                                                 record.LengthMs, sources, options);
             if (cut == CutResult::Cancelled) {
                 cancelled = true;
                 break;

@@ -16,7 +16,7 @@ namespace {
 
 // Small enough for the staging buffers to stay in cache, large enough that the per-block
 // overhead of the resampler calls is lost in the noise.
-constexpr std::size_t kBlockFrames = 65536;
+constexpr std::size_t kBlockFrames = 16384;
 
 // libsoxr's flushed length lands within a frame of the rounded ratio; the spare frames keep
 // a late extra frame from being lost without ever having to grow the block.
@@ -233,6 +233,45 @@ struct SoxrDeleter
 };
 using SoxrHandle = std::unique_ptr<std::remove_pointer_t<soxr_t>, SoxrDeleter>;
 
+// A resampler and its buffers, kept by each thread from one conversion to the next between the same rates:
+// converting clip after clip then costs their samples, not a new filter and fresh memory for each.
+struct Resampler
+{
+    unsigned inRate = 0;
+    unsigned outRate = 0;
+    unsigned channels = 0;
+    SoxrHandle soxr;
+    std::vector<float> staged;
+    std::vector<float> resampled;
+};
+
+// The thread's resampler for these rates, ready for a fresh signal (soxr_clear forgets the last one's
+// samples); null when libsoxr refuses them.
+Resampler* ResamplerFor(unsigned inRate, unsigned outRate, unsigned channels)
+{
+    thread_local Resampler kept;
+    if (kept.soxr && kept.inRate == inRate && kept.outRate == outRate && kept.channels == channels &&
+        soxr_clear(kept.soxr.get()) == nullptr)
+        return &kept;
+    kept.soxr.reset();
+    // Float in and out: libsoxr only dithers when it produces integers, and dither would make
+    // the same input give different bytes from one run to the next.
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    soxr_error_t error = nullptr;
+    SoxrHandle soxr(soxr_create(inRate, outRate, channels, &error, &io, &quality, &runtime));
+    if (!soxr || error != nullptr)
+        return nullptr;
+    kept.soxr = std::move(soxr);
+    kept.inRate = inRate;
+    kept.outRate = outRate;
+    kept.channels = channels;
+    kept.staged.resize(kBlockFrames * channels);
+    kept.resampled.resize(kBlockFrames * channels);
+    return &kept;
+}
+
 // round(frames * outRate / inRate), split into whole seconds of input and the rest so that no
 // product can overflow.
 std::size_t ExpectedFrames(std::size_t frames, unsigned inRate, unsigned outRate)
@@ -256,20 +295,16 @@ bool ConvertRate(const PcmLayout& from, std::size_t frames, const PcmSource& sou
     const Encoder encode =
         to.bits == 8 ? PickEncoder<8>(resCh, to.channels) : PickEncoder<16>(resCh, to.channels);
 
-    // Float in and out: libsoxr only dithers when it produces integers, and dither would make
-    // the same input give different bytes from one run to the next.
-    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-    soxr_error_t error = nullptr;
-    const SoxrHandle soxr(soxr_create(from.rate, to.rate, resCh, &error, &io, &quality, &runtime));
-    if (!soxr || error != nullptr)
+    Resampler* const resampler = ResamplerFor(from.rate, to.rate, resCh);
+    if (!resampler)
         return false;
+    const soxr_t soxr = resampler->soxr.get();
+    std::vector<float>& staged = resampler->staged;
+    std::vector<float>& resampled = resampler->resampled;
+    soxr_error_t error = nullptr;
 
     const std::size_t capacity = ExpectedFrames(frames, from.rate, to.rate) + kSpareFrames;
     result.allocate(headroom + BytesFor(capacity, outFrameBytes));
-    std::vector<float> staged(kBlockFrames * resCh);
-    std::vector<float> resampled(kBlockFrames * resCh);
     std::size_t written = 0;
 
     const auto emit = [&](std::size_t count) {
@@ -290,7 +325,7 @@ bool ConvertRate(const PcmLayout& from, std::size_t frames, const PcmSource& sou
         while (left > 0) {
             std::size_t used = 0;
             std::size_t produced = 0;
-            error = soxr_process(soxr.get(), in, left, &used, resampled.data(), kBlockFrames, &produced);
+            error = soxr_process(soxr, in, left, &used, resampled.data(), kBlockFrames, &produced);
             if (error != nullptr || (used == 0 && produced == 0))
                 return false;
             in += used * resCh;
@@ -303,7 +338,7 @@ bool ConvertRate(const PcmLayout& from, std::size_t frames, const PcmSource& sou
     // as needed, ending with one that produces nothing.
     for (;;) {
         std::size_t produced = 0;
-        error = soxr_process(soxr.get(), nullptr, 0, nullptr, resampled.data(), kBlockFrames, &produced);
+        error = soxr_process(soxr, nullptr, 0, nullptr, resampled.data(), kBlockFrames, &produced);
         if (error != nullptr)
             return false;
         emit(produced);

@@ -1,5 +1,6 @@
 // The PCM converter: sample rate (libsoxr), channel count (mono/stereo) and sample size (8/16 bits)
 // changes over a whole in-memory block in one pass. Deterministic: the same input gives the same output.
+// Threads: conversions may run on several threads at once; each thread keeps a resampler of its own.
 #pragma once
 
 #include "platform/io/HeapBlock.h"

@@ -96,7 +96,8 @@ TEST(LoadRecording, FoldedAsReadIsWhatTheWholeFileGave)
         return RiffBuilder().fmt(wrong).data(s).chunk("LIST", Bytes(4, 'w')).build();
     };
     const std::vector<Row> rows = {
-        {"stereo16.wav", 2, 44100, 16, 300007, plain}, // two blocks and a bit
+        {"stereo16.wav", 2, 44100, 16, 300007, plain},        // two blocks and a bit
+        {"stereo16-long.wav", 2, 48000, 16, 2100003, oddEnd}, // long enough to fold in two halves at once
         {"stereo16-odd.wav", 2, 22050, 16, 4001, oddEnd},
         {"stereo8.wav", 2, 8000, 8, 600003, plain},
         {"stereo8-more.wav", 2, 11025, 8, 5001, claimsMore},

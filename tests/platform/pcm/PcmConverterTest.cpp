@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -474,6 +475,25 @@ TEST(PcmConverter, Resampling_IsDeterministic)
         ASSERT_EQ(first.size(), second.size());
         EXPECT_EQ(std::memcmp(first.data(), second.data(), first.size()), 0) << to.rate << " Hz";
     }
+}
+
+// Each thread keeps its resampler between conversions at the same rates: what it gives after another
+// signal must be what a resampler made for this one gives.
+TEST(PcmConverter, Resampling_AfterAnotherSignalGivesWhatAFreshResamplerGives)
+{
+    const PcmLayout from{2, 44100, 16};
+    const PcmLayout to{1, 22050, 16};
+    const Bytes bytes = Pack(MakeTones(from, 1.0, {{1000, 0.5, 0}, {3000, 0.3, 1}}), 16);
+    HeapBlock fresh;
+    bool freshDone = false;
+    std::thread([&] { freshDone = ConvertPcm(from, bytes.data(), bytes.size(), to, fresh); }).join();
+    ASSERT_TRUE(freshDone);
+    HeapBlock other;
+    HeapBlock again;
+    ASSERT_TRUE(ConvertPcm(from, bytes.data() + 4000, bytes.size() / 2, to, other));
+    ASSERT_TRUE(ConvertPcm(from, bytes.data(), bytes.size(), to, again));
+    ASSERT_EQ(fresh.size(), again.size());
+    EXPECT_EQ(std::memcmp(fresh.data(), again.data(), fresh.size()), 0);
 }
 
 // Resampled values are rounded to the nearest step, not truncated: a constant level comes out
