@@ -158,6 +158,22 @@ TEST_F(ProjectSourceCut, ClipsAreTheBytesTheWholeFileGave)
     }
 }
 
+// Long clips are cut two at a time, the next one on a thread of its own: the same bytes, in the same order,
+// whatever comes between them.
+TEST_F(ProjectSourceCut, LongClipsCutTwoAtATimeAreTheBytesTheWholeFileGave)
+{
+    const std::string path = WriteSource(m_folder, {"long.wav", 2, 44100, 16, 44100 * 8 + 11, Source::Plain});
+    ExpectClipsAsWholeFileCutThem(path, {{0, 7000},
+                                         {500, 6500},
+                                         {1000, 100},
+                                         {211, 7500},
+                                         {333, 6999},
+                                         {0, 8001},
+                                         {-10, 7000},
+                                         {1234, 6000},
+                                         {7000, 5000}});
+}
+
 // A source made shorter since the project was saved: the clips are cut from what is there, as before.
 TEST_F(ProjectSourceCut, SourceShortenedSinceTheProjectWasSavedIsCutFromWhatRemains)
 {
