@@ -137,6 +137,30 @@ void PrintMemoryOf(const std::string& self, const std::string& op, const std::st
     PrintMemoryRow(what, peak, input + output);
 }
 
+FreshOpen OpenInFreshProcess(const std::string& self, const std::string& mode, const std::string& file)
+{
+    FreshOpen run;
+    const std::string line = RunSelf(self, {mode, file});
+    if (std::sscanf(line.c_str(), "%lf %lld %lld", &run.seconds, &run.peak, &run.bytes) != 3)
+        return {};
+    return run;
+}
+
+FreshOpen MedianOpen(std::vector<FreshOpen> runs)
+{
+    if (runs.empty() ||
+        std::any_of(runs.begin(), runs.end(), [](const FreshOpen& r) { return r.seconds < 0; }))
+        return {};
+    std::sort(runs.begin(), runs.end(),
+              [](const FreshOpen& a, const FreshOpen& b) { return a.seconds < b.seconds; });
+    return runs[runs.size() / 2];
+}
+
+void PrintFreshOpen(double seconds, long long peak, long long bytes)
+{
+    std::printf("%.6f %lld %lld\n", seconds, peak, bytes);
+}
+
 bool ToolAvailable(const std::string& name)
 {
     return RunCommandSeconds({"sh", "-c", "command -v " + name}) >= 0;

@@ -27,6 +27,20 @@ void PrintMemoryRow(const std::string& what, long long peak, long long budget);
 void PrintMemoryOf(const std::string& self, const std::string& op, const std::string& file,
                    const std::string& what);
 
+// One open measured in a fresh process (this program run again with "MODE FILE", printing
+// "SECONDS PEAK BYTES"), where every page it touches is a new one.
+struct FreshOpen
+{
+    double seconds = -1; // negative when the run failed
+    long long peak = 0;
+    long long bytes = 0; // what the open holds in the end
+};
+FreshOpen OpenInFreshProcess(const std::string& self, const std::string& mode, const std::string& file);
+// The run of median time among runs.
+FreshOpen MedianOpen(std::vector<FreshOpen> runs);
+// The line such a run prints.
+void PrintFreshOpen(double seconds, long long peak, long long bytes);
+
 bool ToolAvailable(const std::string& name);
 void PrintRow(const std::string& what, double ours, double reference, const std::string& referenceName,
               double target);

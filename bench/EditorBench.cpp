@@ -45,38 +45,22 @@ int openMode(const std::string& path, bool whole)
         return 1;
     }
     const double seconds = now() - start;
-    std::printf("%.6f %lld %lld\n", seconds, PeakResidentBytes() - base,
-                static_cast<long long>(editor.WS1.Wave().Size()));
+    PrintFreshOpen(seconds, PeakResidentBytes() - base, static_cast<long long>(editor.WS1.Wave().Size()));
     return 0;
 }
 
-struct Opened
-{
-    double seconds = -1;
-    long long peak = 0;
-    long long mono = 0;
-};
-
 // Both ways, each in fresh processes taken in turn, so that whatever the machine does meanwhile weighs on
 // both alike: the medians of each.
-std::pair<Opened, Opened> openInFreshProcesses(const std::string& self, const std::string& file, int runs)
+std::pair<FreshOpen, FreshOpen> openInFreshProcesses(const std::string& self, const std::string& file,
+                                                     int runs)
 {
-    std::vector<Opened> streamed;
-    std::vector<Opened> whole;
-    for (int i = 0; i < runs; ++i)
-        for (const bool before : {false, true}) {
-            Opened o;
-            const std::string line = RunSelf(self, {before ? "--open-whole" : "--open", file});
-            if (std::sscanf(line.c_str(), "%lf %lld %lld", &o.seconds, &o.peak, &o.mono) != 3)
-                return {};
-            (before ? whole : streamed).push_back(o);
-        }
-    const auto median = [](std::vector<Opened>& all) {
-        std::sort(all.begin(), all.end(),
-                  [](const Opened& a, const Opened& b) { return a.seconds < b.seconds; });
-        return all[all.size() / 2];
-    };
-    return {median(streamed), median(whole)};
+    std::vector<FreshOpen> streamed;
+    std::vector<FreshOpen> whole;
+    for (int i = 0; i < runs; ++i) {
+        streamed.push_back(OpenInFreshProcess(self, "--open", file));
+        whole.push_back(OpenInFreshProcess(self, "--open-whole", file));
+    }
+    return {MedianOpen(streamed), MedianOpen(whole)};
 }
 
 double paintMs(TEditor& editor, QImage& image)
@@ -168,9 +152,9 @@ int main(int argc, char* argv[])
     }
     PrintRow("LoadRecording, in a fresh process", opened.seconds, before.seconds, "before: whole, then fold",
              0.5);
-    PrintMemoryRow("  its peak memory against the mono wave", opened.peak, opened.mono);
+    PrintMemoryRow("  its peak memory against the mono wave", opened.peak, opened.bytes);
     std::printf("%-44s peak %7.1f MB   ratio %5.2fx  (the file and the mono wave together)\n",
                 "  before: its peak memory", static_cast<double>(before.peak) / 1e6,
-                static_cast<double>(before.peak) / static_cast<double>(before.mono));
+                static_cast<double>(before.peak) / static_cast<double>(before.bytes));
     return 0;
 }

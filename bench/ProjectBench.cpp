@@ -18,7 +18,6 @@
 
 namespace {
 
-
 double now()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -66,30 +65,8 @@ int openMode(const std::string& project, bool whole)
             clipBytes += static_cast<long long>(montage.ClipAt(p)->Storage.Wave().Size());
     }
     const double seconds = now() - start;
-    std::printf("%.6f %lld %lld\n", seconds, PeakResidentBytes() - base, clipBytes);
+    PrintFreshOpen(seconds, PeakResidentBytes() - base, clipBytes);
     return 0;
-}
-
-struct Opened
-{
-    double seconds = -1;
-    long long peak = 0;
-    long long clipBytes = 0;
-};
-
-Opened openInFreshProcess(const std::string& self, const std::string& mode, const std::string& project,
-                          int runs)
-{
-    std::vector<Opened> all;
-    for (int i = 0; i < runs; ++i) {
-        Opened o;
-        const std::string line = RunSelf(self, {mode, project});
-        if (std::sscanf(line.c_str(), "%lf %lld %lld", &o.seconds, &o.peak, &o.clipBytes) != 3)
-            return {};
-        all.push_back(o);
-    }
-    std::sort(all.begin(), all.end(), [](const Opened& a, const Opened& b) { return a.seconds < b.seconds; });
-    return all[all.size() / 2];
 }
 
 // A project of count clips of lengthMs each, spread over the recording at odd milliseconds, and the shell
@@ -133,7 +110,10 @@ void benchProject(const std::string& self, const std::string& folder, const std:
     const std::string project = makeProject(folder, source, count, lengthMs, ddScript);
     const std::string what = std::to_string(count) + " clips of " + std::to_string(lengthMs / 1000) + " s";
     const double dd = MedianCommandSeconds(5, {"sh", "-c", ddScript});
-    const Opened opened = openInFreshProcess(self, "--open", project, 5);
+    std::vector<FreshOpen> runs;
+    for (int i = 0; i < 5; ++i)
+        runs.push_back(OpenInFreshProcess(self, "--open", project));
+    const FreshOpen opened = MedianOpen(runs);
     if (opened.seconds < 0) {
         std::printf("%-44s failed\n", ("LoadProject, " + what).c_str());
         return;
@@ -142,9 +122,9 @@ void benchProject(const std::string& self, const std::string& folder, const std:
     if (count == 20)
         std::printf("%-44s %8.3f s   (target < 0.5 s: %s)\n", "", opened.seconds,
                     opened.seconds < 0.5 ? "ok" : "MISSED");
-    PrintMemoryRow("  its peak memory against the clips' waves", opened.peak, opened.clipBytes);
+    PrintMemoryRow("  its peak memory against the clips' waves", opened.peak, opened.bytes);
     if (withBefore) {
-        const Opened before = openInFreshProcess(self, "--open-whole", project, 1);
+        const FreshOpen before = OpenInFreshProcess(self, "--open-whole", project);
         if (before.seconds >= 0)
             std::printf("%-44s %8.3f s   peak %7.1f MB   (each clip cut from the whole file)\n",
                         "  before: the same project", before.seconds, static_cast<double>(before.peak) / 1e6);

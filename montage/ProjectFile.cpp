@@ -462,12 +462,12 @@ std::optional<ClipPlan> planNextClip(TStream& stream, SourceCache& sources)
     if (!whole)
         return std::nullopt;
     const TClipRecord record = DecodeClipRecord(bytes.data());
-    std::string path;
-    struct stat st
-    {
-    };
     std::optional<ClipPlan> plan;
     try {
+        std::string path;
+        struct stat st
+        {
+        };
         if (findSource(bytes, record, path, st))
             plan = planWaveClip(path, st, record.StartMs, record.LengthMs, sources);
     } catch (const EStreamError&) {
