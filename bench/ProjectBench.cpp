@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <unistd.h>
@@ -142,7 +143,8 @@ int main(int argc, char* argv[])
         return 2;
     }
     const std::string folder = argv[1];
-    const std::string input = folder + "/hour-stereo-44100.wav";
+    // Stored whole in the projects, so that the program opens them from anywhere.
+    const std::string input = std::filesystem::absolute(folder + "/hour-stereo-44100.wav").string();
     if (::access(input.c_str(), R_OK) != 0) {
         std::fprintf(stderr, "%s is missing: run bench_audio first\n", input.c_str());
         return 1;
